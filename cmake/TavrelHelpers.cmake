@@ -34,7 +34,7 @@ function(tavrel_add_test name)
         target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
                               GTest::gtest_main)
     endif()
-    set(labels ${ARG_LABELS})
+    set(labels unit ${ARG_LABELS})
     set(env "TAVREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin" "TAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
     if(ARG_GUI)
         list(APPEND labels gui)

@@ -52,7 +52,7 @@ inline void storeBE64(uint8_t* p, uint64_t v) {
 
 // A bounded, read-only window on file bytes. Reads past the end give nullopt.
 class ByteView {
-public:
+  public:
     ByteView() = default;
     explicit ByteView(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
     ByteView(const uint8_t* data, size_t size) : m_bytes(data, size) {}
@@ -87,7 +87,7 @@ public:
         return std::string_view(reinterpret_cast<const char*>(m_bytes.data() + offset), count);
     }
 
-private:
+  private:
     template <class T, class F>
     std::optional<T> load(size_t offset, F f) const {
         if (!has(offset, sizeof(T))) return std::nullopt;

@@ -32,7 +32,7 @@ struct DateTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // The current local date and time.
     virtual DateTime now() const = 0;
@@ -40,20 +40,20 @@ public:
 
 // The machine's local time.
 class SystemClock final : public Clock {
-public:
+  public:
     DateTime now() const override;
 };
 
 // A clock that shows what it is told; tests move it by hand.
 class FixedClock final : public Clock {
-public:
+  public:
     explicit FixedClock(DateTime at) : m_now(at) {}
     DateTime now() const override { return m_now; }
     void set(DateTime at) { m_now = at; }
     void advanceMinutes(long long minutes) { m_now = m_now.plusMinutes(minutes); }
     void advanceSeconds(long long seconds) { m_now = m_now.plusSeconds(seconds); }
 
-private:
+  private:
     DateTime m_now;
 };
 

@@ -9,7 +9,7 @@
 namespace tavrel::platform {
 
 class DynamicLibrary {
-public:
+  public:
     // Loads the library `fileName`. A bare file name ("KES01.DLL") is looked up
     // beside the running executable first (any case), then in the current
     // folder, then on the system's search path, as Windows does. Returns null
@@ -32,7 +32,7 @@ public:
 
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     DynamicLibrary(void* handle, std::string path) : m_handle(handle), m_path(std::move(path)) {}
     void* m_handle;
     std::string m_path;

@@ -72,7 +72,7 @@ int overwriteFileStart(const fs::path& path, std::string_view bytes);
 
 // Joins a folder and a name with the platform's separator (one separator only).
 std::string joinPath(std::string_view folder, std::string_view name);
-// The folder with exactly one trailing separator.
+// The folder with a trailing separator added when it has none (empty stays empty).
 std::string withTrailingSeparator(std::string_view folder);
 
 // The text of an error number, for log lines.

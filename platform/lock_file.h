@@ -13,7 +13,7 @@
 namespace tavrel::platform {
 
 class LockFile {
-public:
+  public:
     // Opens (creating when missing) and locks `path` without waiting. Returns
     // null and sets `*error` to the error number (EWOULDBLOCK when someone else
     // holds it) on failure.
@@ -23,7 +23,7 @@ public:
     LockFile(const LockFile&) = delete;
     LockFile& operator=(const LockFile&) = delete;
 
-private:
+  private:
     explicit LockFile(int fd) : m_fd(fd) {}
     int m_fd;
 };
