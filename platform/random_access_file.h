@@ -25,7 +25,7 @@
 namespace tavrel::platform {
 
 class RandomAccessFile {
-public:
+  public:
     enum class OpenMode {
         kRead,            // Existing file, read only.
         kReadWrite,       // Existing file, read and write.
@@ -68,7 +68,7 @@ public:
 
     bool writable() const { return m_writable; }
 
-private:
+  private:
     RandomAccessFile(int fd, bool writable) : m_fd(fd), m_writable(writable) {}
     int m_fd;
     bool m_writable;

@@ -1,11 +1,11 @@
-#include "platform/random_access_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+
+#include "platform/random_access_file.h"
 
 namespace tavrel::platform {
 
