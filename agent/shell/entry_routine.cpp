@@ -1,0 +1,91 @@
+#include "agent/shell/entry_routine.h"
+
+#include <cctype>
+#include <filesystem>
+
+#include "agent/shell/switches.h"
+#include "platform/files.h"
+
+namespace tavrel::agent {
+namespace {
+
+std::string upper(std::string text) {
+    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void fixFolders(const EntryContext& context, RunState& state) {
+    state.remoteBaseFolder = "/httpdocs/download/TAVREL";
+    state.setupsFolder = "SETUPS";
+    state.updatesFolder = "UPDATES";
+
+    const std::filesystem::path exe(context.executablePath);
+    const std::string name = exe.stem().string();
+    if (upper(name) != "TAVRELUPDATE6") {
+        state.testMode = false;
+        state.agentFolder = exe.parent_path().string();
+        const bool testServer =
+            platform::fileExists(platform::joinPath(state.agentFolder, "UPDATE.TST"));
+        state.updateFolder0 = testServer ? "UPDTST0" : "UPDATE0";
+        state.updateFolder2 = testServer ? "UPDTST2" : "UPDATE2";
+    } else {
+        state.testMode = true;
+        state.agentFolder = context.testModeFolder;
+        state.updateFolder0 = "UPDTST0";
+        state.updateFolder2 = "UPDTST2";
+    }
+    state.agentFolder = platform::withTrailingSeparator(state.agentFolder);
+    state.executableName = name;
+    state.applicationTitle = "Kestmoor Tavrel Update";
+    state.configBaseName = "TavrelUPDATE";
+}
+
+void log(const EntryContext& context, const std::string& message) {
+    if (context.appendOperationLog) context.appendOperationLog(message);
+}
+
+}  // namespace
+
+EntryOutcome RunEntryRoutine(const EntryContext& context, RunState& state,
+                             Configuration& configuration) {
+    if (context.claimSingleInstance && !context.claimSingleInstance()) {
+        if (context.showInformation) {
+            context.showInformation(state.applicationTitle,
+                                    state.applicationTitle + " is allready running");
+        }
+        return EntryOutcome::AlreadyRunning;
+    }
+    const platform::DateTime now = context.clock->now();
+    if (!context.commandLine.empty()) ParseSwitches(context.commandLine, now, state);
+    fixFolders(context, state);
+
+    log(context, "Started");
+    if (state.scheduleMode) {
+        log(context, "ScheduleTask Started - StartTime: " + state.scheduleStart +
+                         " FinishTime: " + state.scheduleFinish);
+        if (state.unloadAfterRun) {
+            log(context,
+                "ScheduleTask Started - Unload after Update Process completed, or after "
+                "ScheduleFinish");
+        }
+        if (!state.nowMode) {
+            if (configuration.ReadUpdateLast() ==
+                platform::formatDateTime(now, platform::kDayPattern)) {
+                log(context,
+                    "ScheduleTask Finished - Update Process has already been completed today. No "
+                    "Further Action required.");
+                return EntryOutcome::CompletedToday;
+            }
+            if (platform::formatDateTime(now, platform::kTimeOfDayPattern) > state.scheduleFinish) {
+                log(context, "ScheduleTask Finished - FinishTime has already been passed");
+                return EntryOutcome::FinishTimePassed;
+            }
+        }
+    }
+    if (state.engineHandle == 0 && context.startEngine) state.engineHandle = context.startEngine();
+    if (state.engineHandle == 0) return EntryOutcome::EngineNotStarted;
+    if (context.showMainWindow) context.showMainWindow();
+    return EntryOutcome::MainWindowShown;
+}
+
+}  // namespace tavrel::agent
