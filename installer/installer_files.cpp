@@ -1,0 +1,53 @@
+#include "installer/installer_files.h"
+
+#include "platform/files.h"
+
+namespace tavrel::installer {
+
+std::vector<std::string> PlatformFileOperations::listFiles(const fs::path& folder) {
+    return platform::listFiles(folder);
+}
+
+std::optional<std::string> PlatformFileOperations::findFile(const fs::path& folder,
+                                                            const std::string& name) {
+    // A name that reaches into another folder is never a file of this one.
+    if (name.empty() || name.find_first_of("/\\") != std::string::npos) return std::nullopt;
+    auto found = platform::findPath(folder / name);
+    if (!found || !platform::fileExists(*found)) return std::nullopt;
+    return found->filename().string();
+}
+
+bool PlatformFileOperations::exists(const fs::path& path) {
+    return platform::findPath(path).has_value();
+}
+
+int PlatformFileOperations::makeWritable(const fs::path& path) {
+    return platform::makeWritable(path);
+}
+
+bool PlatformFileOperations::isNormal(const fs::path& path) {
+    return platform::fileExists(path) && platform::isWritable(path);
+}
+
+int PlatformFileOperations::copyFile(const fs::path& from, const fs::path& to) {
+    return platform::copyFile(from, to, true);
+}
+
+int PlatformFileOperations::deleteFile(const fs::path& path) { return platform::deleteFile(path); }
+
+int PlatformFileOperations::ensureFolder(const fs::path& path) {
+    return platform::ensureFolder(path);
+}
+
+std::optional<std::string> PlatformFileOperations::readOrCreate(const fs::path& path) {
+    if (!platform::findPath(path)) {
+        if (platform::overwriteFileStart(path, "") != 0) return std::nullopt;
+    }
+    return platform::readFile(path);
+}
+
+int PlatformFileOperations::writeFile(const fs::path& path, const std::string& content) {
+    return platform::writeFileAtomic(platform::resolvePath(path), content);
+}
+
+}  // namespace tavrel::installer

@@ -1,0 +1,177 @@
+// Test doubles and helpers for the installer: a temporary agent folder, a
+// recording view, a hand-driven event queue, a recording program starter and
+// file operations that fail on request.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "installer/installer.h"
+
+namespace tavrel::installer::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh agent folder under the system's temporary folder, removed afterwards.
+class AgentFolder {
+  public:
+    AgentFolder() {
+        std::random_device random;
+        m_path = fs::temp_directory_path() /
+                 ("tavrel-installer-" + std::to_string(random()) + std::to_string(random()));
+        fs::create_directories(m_path);
+    }
+    ~AgentFolder() {
+        std::error_code ec;
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+    fs::path operator/(const std::string& name) const { return m_path / name; }
+
+    void write(const std::string& name, const std::string& content) const {
+        const fs::path file = m_path / name;
+        fs::create_directories(file.parent_path());
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream in(m_path / name, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+    bool has(const std::string& name) const { return fs::exists(m_path / name); }
+    void makeFolder(const std::string& name) const { fs::create_directories(m_path / name); }
+    std::vector<std::string> files(const std::string& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_path / folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // The two version files: the installed version and the one to install.
+    void versions(const std::string& installed, const std::string& updated) const {
+        write("TAVRELUPD.VER", installed);
+        write("UPDATE.VER", updated);
+    }
+
+  private:
+    fs::path m_path;
+};
+
+class RecordingView : public InstallerView {
+  public:
+    void showFolder(const std::string& text) override { folder = text; }
+    void showVersions(const std::string& a, const std::string& b) override {
+        installed = a;
+        updated = b;
+    }
+    void showLog(const std::string& text) override { log = text; }
+    void setRunSetupEnabled(bool enabled) override { runSetupEnabled = enabled; }
+    void setExitEnabled(bool enabled) override { exitEnabled = enabled; }
+    void repaintNow() override { ++repaints; }
+    void startTickTimer(int milliseconds) override { timerPeriod = milliseconds; }
+    void closeWindow() override { ++closes; }
+
+    std::string folder, installed, updated, log;
+    bool runSetupEnabled = false;
+    bool exitEnabled = false;
+    int repaints = 0;
+    int timerPeriod = 0;
+    int closes = 0;
+};
+
+// Posted steps wait here until the test lets the "event loop" run them.
+class ManualQueue : public EventQueue {
+  public:
+    void post(std::function<void()> step) override { m_steps.push_back(std::move(step)); }
+    // Runs the steps in order, including those they post, until none is left.
+    int runAll() {
+        int ran = 0;
+        while (!m_steps.empty()) {
+            auto step = std::move(m_steps.front());
+            m_steps.pop_front();
+            step();
+            ++ran;
+        }
+        return ran;
+    }
+    std::size_t pending() const { return m_steps.size(); }
+
+  private:
+    std::deque<std::function<void()>> m_steps;
+};
+
+class RecordingStarter : public ProgramStarter {
+  public:
+    int start(const std::string& commandLine, const fs::path& workingFolder) override {
+        started.emplace_back(commandLine, workingFolder.string());
+        return 0;
+    }
+    std::vector<std::pair<std::string, std::string>> started;
+};
+
+// Real file operations, except those a test tells to fail. Copies are
+// recorded as "from -> to" with paths relative to the agent folder.
+class FaultyFiles : public PlatformFileOperations {
+  public:
+    explicit FaultyFiles(const fs::path& agentFolder) : m_root(agentFolder) {}
+
+    // Makes the copy into the relative path `to` fail with `error`.
+    void failCopyTo(const std::string& to, int error) { m_copyFailures[to] = error; }
+    void failDelete(const std::string& path, int error) { m_deleteFailures[path] = error; }
+    // The file keeps an attribute that cannot be reset.
+    void stuckAttributes(const std::string& path) { m_stuck.push_back(path); }
+
+    int copyFile(const fs::path& from, const fs::path& to) override {
+        const std::string record = relative(from) + " -> " + relative(to);
+        copies.push_back(record);
+        if (auto it = m_copyFailures.find(relative(to)); it != m_copyFailures.end()) {
+            return it->second;
+        }
+        return PlatformFileOperations::copyFile(from, to);
+    }
+    int deleteFile(const fs::path& path) override {
+        deletes.push_back(relative(path));
+        if (auto it = m_deleteFailures.find(relative(path)); it != m_deleteFailures.end()) {
+            return it->second;
+        }
+        return PlatformFileOperations::deleteFile(path);
+    }
+    bool isNormal(const fs::path& path) override {
+        for (const auto& stuck : m_stuck) {
+            if (relative(path) == stuck) return false;
+        }
+        return PlatformFileOperations::isNormal(path);
+    }
+    int copiesOf(const std::string& record) const {
+        return int(std::count(copies.begin(), copies.end(), record));
+    }
+
+    std::vector<std::string> copies;
+    std::vector<std::string> deletes;
+
+  private:
+    std::string relative(const fs::path& path) const {
+        return fs::path(path).lexically_relative(m_root).generic_string();
+    }
+    fs::path m_root;
+    std::map<std::string, int> m_copyFailures;
+    std::map<std::string, int> m_deleteFailures;
+    std::vector<std::string> m_stuck;
+};
+
+}  // namespace tavrel::installer::testing
