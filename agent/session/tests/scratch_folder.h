@@ -59,15 +59,19 @@ inline std::string readBytes(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Runs `work` in a child process that has given up root's right to ignore file
-// permissions (it runs as "nobody" when the tests run as root), and returns
-// what `work` returned (0 to 254), or -1 when the child could not run it.
-// Lets permission cases hold whatever account runs the tests.
-inline int runUnprivileged(const std::function<int()>& work) {
+// Runs `work` in a child process and returns what it returned (0 to 254), or
+// -1 when the child could not run it. With `unprivileged`, the child first gives
+// up root's right to ignore file permissions (it runs as "nobody" when the
+// tests run as root), so permission cases hold whatever account runs the tests.
+// The child leaves with _exit: process-wide changes it makes (locale, working
+// folder) and what the C library keeps for them stay out of the test process.
+inline int runInChild(const std::function<int()>& work, bool unprivileged = false) {
     const pid_t child = ::fork();
     if (child < 0) return -1;
     if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(255);
+        if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(255);
+        }
         const int result = work();
         ::_exit(result >= 0 && result < 255 ? result : 254);
     }
@@ -75,5 +79,7 @@ inline int runUnprivileged(const std::function<int()>& work) {
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status) == 255 ? -1 : WEXITSTATUS(status);
 }
+
+inline int runUnprivileged(const std::function<int()>& work) { return runInChild(work, true); }
 
 }  // namespace tavrel::testing
