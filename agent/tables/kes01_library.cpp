@@ -1,0 +1,124 @@
+#include "agent/tables/kes01_library.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/dynamic_library.h"
+
+namespace tavrel::tables {
+
+namespace {
+
+// The exports' C types: results are 32-bit, handles pointer-sized.
+using CreateFn = Kes01Handle (*)();
+using HandleFn = int32_t (*)(Kes01Handle);
+using UpdateFn = int32_t (*)(Kes01Handle, const void*, int32_t);
+using StringFn = int32_t (*)(Kes01Handle, char*);
+
+}  // namespace
+
+Kes01Library::Kes01Library(LogLine log, std::string fileName)
+    : m_log(std::move(log)), m_fileName(std::move(fileName)) {}
+
+Kes01Library::~Kes01Library() = default;
+
+void Kes01Library::log(const std::string& line) const {
+    if (m_log) m_log(line);
+}
+
+void* Kes01Library::bind(const char* name, void*& slot) {
+    if (slot != nullptr) return slot;
+    if (!m_library) {
+        std::string reason;
+        m_library = platform::DynamicLibrary::open(m_fileName, &reason);
+        if (!m_library) {
+            log("Cannot load " + m_fileName + " for " + name + ": " + reason);
+            return nullptr;
+        }
+    }
+    slot = m_library->symbol(name);
+    if (slot == nullptr) log(m_fileName + " has no function " + name);
+    return slot;
+}
+
+Kes01Handle Kes01Library::SHACreateContext() {
+    auto fn = reinterpret_cast<CreateFn>(bind("SHACreateContext", m_create));
+    return fn ? fn() : 0;
+}
+
+Kes01Result Kes01Library::SHAInitialize(Kes01Handle handle) {
+    auto fn = reinterpret_cast<HandleFn>(bind("SHAInitialize", m_initialize));
+    return fn ? Kes01Result(fn(handle)) : Kes01Result::kUnavailable;
+}
+
+Kes01Result Kes01Library::SHAUpdateHash(Kes01Handle handle, const void* data, int32_t length) {
+    auto fn = reinterpret_cast<UpdateFn>(bind("SHAUpdateHash", m_update));
+    return fn ? Kes01Result(fn(handle, data, length)) : Kes01Result::kUnavailable;
+}
+
+Kes01Result Kes01Library::SHAFinalize(Kes01Handle handle) {
+    auto fn = reinterpret_cast<HandleFn>(bind("SHAFinalize", m_finalize));
+    return fn ? Kes01Result(fn(handle)) : Kes01Result::kUnavailable;
+}
+
+Kes01Result Kes01Library::SHAGetHashString(Kes01Handle handle, char* buffer) {
+    auto fn = reinterpret_cast<StringFn>(bind("SHAGetHashString", m_getString));
+    return fn ? Kes01Result(fn(handle, buffer)) : Kes01Result::kUnavailable;
+}
+
+Kes01Result Kes01Library::SHADestroyContext(Kes01Handle handle) {
+    auto fn = reinterpret_cast<HandleFn>(bind("SHADestroyContext", m_destroy));
+    return fn ? Kes01Result(fn(handle)) : Kes01Result::kUnavailable;
+}
+
+namespace {
+
+// Feeds, finalizes and reads the digest text of an open context into `digest`
+// (45 bytes); the first failing call's name and result, or none.
+std::optional<std::pair<const char*, Kes01Result>> hashInto(Kes01Library& library,
+                                                            Kes01Handle handle,
+                                                            std::string_view text, char* digest) {
+    Kes01Result result = library.SHAInitialize(handle);
+    if (result != Kes01Result::kSuccess) return std::pair("SHAInitialize", result);
+    // One call for any text a table holds; longer texts go in pieces the
+    // library's 32-bit length can carry.
+    size_t offset = 0;
+    do {
+        const size_t piece = std::min<size_t>(text.size() - offset, INT32_MAX);
+        result = library.SHAUpdateHash(handle, text.data() + offset, int32_t(piece));
+        if (result != Kes01Result::kSuccess) return std::pair("SHAUpdateHash", result);
+        offset += piece;
+    } while (offset < text.size());
+    result = library.SHAFinalize(handle);
+    if (result != Kes01Result::kSuccess) return std::pair("SHAFinalize", result);
+    result = library.SHAGetHashString(handle, digest);
+    if (result != Kes01Result::kSuccess) return std::pair("SHAGetHashString", result);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> MakeChecksumText(Kes01Library& library, std::string_view text) {
+    const Kes01Handle handle = library.SHACreateContext();
+    if (handle == 0) {
+        library.log("Checksum not made: " + library.fileName() + " gave no hashing context");
+        return std::nullopt;
+    }
+    char digest[46] = {};
+    const auto failure = hashInto(library, handle, text, digest);
+    library.SHADestroyContext(handle);
+    if (failure) {
+        library.log("Checksum not made: " + library.fileName() + " " + failure->first +
+                    " returned " + std::to_string(int32_t(failure->second)));
+        return std::nullopt;
+    }
+    // The digest text is "H0-H1-H2-H3-H4", eight digits a word; the checksum
+    // puts the words in the order H4, H2, H0, H3, H1.
+    const std::string_view words(digest, 44);
+    std::string checksum;
+    checksum.reserve(40);
+    for (int word : {4, 2, 0, 3, 1}) checksum.append(words.substr(size_t(word) * 9, 8));
+    return checksum;
+}
+
+}  // namespace tavrel::tables

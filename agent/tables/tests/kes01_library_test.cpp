@@ -1,0 +1,152 @@
+// The agent's binding of KES01.DLL and the record checksum text: checksums
+// against OpenSSL through the real library, and the failure paths with a
+// missing library, a missing function and a failing call.
+#include "agent/tables/kes01_library.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/dynamic_library.h"
+
+namespace tavrel::tables {
+namespace {
+
+// OpenSSL's digest of the bytes, as 40 hexadecimal digits in the order H0..H4.
+std::string opensslHex(std::string_view bytes) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), md, &length, EVP_sha1(), nullptr), 1);
+    std::string hex;
+    char two[3];
+    for (unsigned i = 0; i < length; ++i) {
+        std::snprintf(two, sizeof two, "%02x", md[i]);
+        hex += two;
+    }
+    return hex;
+}
+
+// The checksum layout computed independently: words H4, H2, H0, H3, H1.
+std::string expectedChecksum(std::string_view bytes) {
+    const std::string hex = opensslHex(bytes);
+    std::string out;
+    for (int word : {4, 2, 0, 3, 1}) out += hex.substr(size_t(word) * 8, 8);
+    return out;
+}
+
+class LogRecorder {
+  public:
+    LogLine sink() {
+        return [this](const std::string& line) { lines.push_back(line); };
+    }
+    std::vector<std::string> lines;
+};
+
+TEST(MakeChecksumText, AbcGivesTheDigestWordsInTheOrderH4H2H0H3H1) {
+    LogRecorder log;
+    Kes01Library library(log.sink());
+    EXPECT_EQ(MakeChecksumText(library, "abc"), "9cd0d89dba3e2571a9993e367850c26c4706816a");
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(MakeChecksumText, EmptyTextGivesTheDigestOfNoBytes) {
+    Kes01Library library(nullptr);
+    EXPECT_EQ(MakeChecksumText(library, ""), expectedChecksum(""));
+}
+
+TEST(MakeChecksumText, RecordTextsOfManyLengthsMatchOpenSsl) {
+    Kes01Library library(nullptr);
+    std::string text;
+    for (int length = 0; length <= 300; ++length) {
+        const auto checksum = MakeChecksumText(library, text);
+        ASSERT_TRUE(checksum.has_value());
+        ASSERT_EQ(*checksum, expectedChecksum(text)) << "length " << length;
+        ASSERT_EQ(checksum->size(), 40u);
+        ASSERT_EQ(checksum->find_first_not_of("0123456789abcdef"), std::string::npos);
+        text += char('A' + length % 26);
+    }
+}
+
+TEST(MakeChecksumText, EveryByteCountsIncludingTrailingBlanksZeroesAndHighCharacters) {
+    Kes01Library library(nullptr);
+    const std::string record = "SMITH     JOHN      0012.50";
+    const std::string moreBlanks = record + " ";
+    EXPECT_NE(MakeChecksumText(library, record), MakeChecksumText(library, moreBlanks));
+    // Single-byte code page text: each character is one byte, as stored.
+    const std::string highBytes(
+        "M\xFC"
+        "LLER\xE9\x00\xFF",
+        9);
+    EXPECT_EQ(MakeChecksumText(library, highBytes), expectedChecksum(highBytes));
+}
+
+TEST(Kes01Library, NothingIsLoadedBeforeTheFirstCall) {
+    LogRecorder log;
+    Kes01Library library(log.sink(), "NOSUCHKES.DLL");
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(Kes01Library, MissingLibraryFailsEveryCallWithALogLine) {
+    LogRecorder log;
+    Kes01Library library(log.sink(), "NOSUCHKES.DLL");
+    EXPECT_EQ(library.SHACreateContext(), 0);
+    EXPECT_EQ(library.SHAFinalize(1), Kes01Result::kUnavailable);
+    char buffer[46];
+    EXPECT_EQ(library.SHAGetHashString(1, buffer), Kes01Result::kUnavailable);
+    ASSERT_EQ(log.lines.size(), 3u);
+    EXPECT_NE(log.lines[0].find("NOSUCHKES.DLL"), std::string::npos) << log.lines[0];
+
+    log.lines.clear();
+    EXPECT_EQ(MakeChecksumText(library, "abc"), std::nullopt);
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_NE(log.lines.back().find("Checksum not made"), std::string::npos) << log.lines.back();
+}
+
+class PartialLibraryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_fake = platform::DynamicLibrary::open("KES01PARTIAL.DLL");
+        ASSERT_NE(m_fake, nullptr);
+        m_live = m_fake->function<int (*)()>("FakeLiveContexts");
+        m_setFinalize = m_fake->function<void (*)(int32_t)>("FakeSetFinalizeResult");
+        ASSERT_TRUE(m_live && m_setFinalize);
+        m_setFinalize(0);
+    }
+    void TearDown() override {
+        if (m_setFinalize) m_setFinalize(0);
+    }
+
+    std::unique_ptr<platform::DynamicLibrary> m_fake;
+    int (*m_live)() = nullptr;
+    void (*m_setFinalize)(int32_t) = nullptr;
+};
+
+TEST_F(PartialLibraryTest, MissingFunctionFailsThatCallOnlyAndTheContextIsReleased) {
+    LogRecorder log;
+    Kes01Library library(log.sink(), "KES01PARTIAL.DLL");
+    const int liveBefore = m_live();
+    EXPECT_EQ(MakeChecksumText(library, "abc"), std::nullopt);
+    EXPECT_EQ(m_live(), liveBefore) << "the hashing context was not destroyed";
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[0], "KES01PARTIAL.DLL has no function SHAGetHashString");
+    EXPECT_NE(log.lines[1].find("SHAGetHashString returned -1"), std::string::npos) << log.lines[1];
+    // The functions that exist were bound and keep working.
+    EXPECT_EQ(library.SHAFinalize(0x1234), Kes01Result::kSuccess);
+}
+
+TEST_F(PartialLibraryTest, FailingLibraryCallGivesNoChecksumAndNamesTheCall) {
+    m_setFinalize(201);
+    LogRecorder log;
+    Kes01Library library(log.sink(), "KES01PARTIAL.DLL");
+    const int liveBefore = m_live();
+    EXPECT_EQ(MakeChecksumText(library, "abc"), std::nullopt);
+    EXPECT_EQ(m_live(), liveBefore);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines[0].find("SHAFinalize returned 201"), std::string::npos) << log.lines[0];
+}
+
+}  // namespace
+}  // namespace tavrel::tables

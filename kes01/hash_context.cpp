@@ -1,0 +1,94 @@
+#include "kes01/hash_context.h"
+
+#include <cstring>
+
+namespace tavrel::kes01 {
+
+namespace {
+
+constexpr uint32_t kInitialDigest[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+
+size_t bytesWaiting(const SHAHashContext& context) { return (context.bitCountLow >> 3) & 63; }
+
+void addToBitCount(SHAHashContext& context, size_t length) {
+    const uint64_t count = (uint64_t(context.bitCountHigh) << 32) | context.bitCountLow;
+    const uint64_t added = count + (uint64_t(length) << 3);
+    context.bitCountLow = uint32_t(added);
+    context.bitCountHigh = uint32_t(added >> 32);
+}
+
+void storeBigEndian(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+}  // namespace
+
+void startMessage(SHAHashContext& context) {
+    context.marker = kLiveMarker;
+    context.state = ContextState::kAccepting;
+    std::memcpy(context.digest, kInitialDigest, sizeof kInitialDigest);
+    std::memset(context.block, 0, sizeof context.block);
+    context.bitCountLow = 0;
+    context.bitCountHigh = 0;
+}
+
+void feedMessage(SHAHashContext& context, const uint8_t* data, size_t length, Compressor compress) {
+    if (length == 0) return;
+    size_t waiting = bytesWaiting(context);
+    addToBitCount(context, length);
+
+    if (waiting > 0) {
+        const size_t room = 64 - waiting;
+        if (length < room) {
+            std::memcpy(context.block + waiting, data, length);
+            return;
+        }
+        std::memcpy(context.block + waiting, data, room);
+        compress(context.digest, context.block, 1);
+        data += room;
+        length -= room;
+    }
+    const size_t wholeBlocks = length / 64;
+    if (wholeBlocks > 0) {
+        compress(context.digest, data, wholeBlocks);
+        data += wholeBlocks * 64;
+        length -= wholeBlocks * 64;
+    }
+    if (length > 0) std::memcpy(context.block, data, length);
+}
+
+void finishMessage(SHAHashContext& context, Compressor compress) {
+    const size_t waiting = bytesWaiting(context);
+    context.block[waiting] = 0x80;
+    if (waiting >= 56) {
+        std::memset(context.block + waiting + 1, 0, 63 - waiting);
+        compress(context.digest, context.block, 1);
+        std::memset(context.block, 0, 56);
+    } else {
+        std::memset(context.block + waiting + 1, 0, 55 - waiting);
+    }
+    storeBigEndian(context.block + 56, context.bitCountHigh);
+    storeBigEndian(context.block + 60, context.bitCountLow);
+    compress(context.digest, context.block, 1);
+    context.state = ContextState::kFinalized;
+}
+
+void formatDigestText(const uint32_t digest[5], char* out) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (int word = 0; word < 5; ++word) {
+        for (int digit = 0; digit < 8; ++digit) {
+            *out++ = kDigits[(digest[word] >> (28 - 4 * digit)) & 0xF];
+        }
+        *out++ = word < 4 ? '-' : '\0';
+    }
+}
+
+void wipeContext(SHAHashContext& context) {
+    volatile uint8_t* bytes = reinterpret_cast<volatile uint8_t*>(&context);
+    for (size_t i = 0; i < sizeof context; ++i) bytes[i] = 0;
+}
+
+}  // namespace tavrel::kes01
