@@ -153,6 +153,8 @@ int ConversionLog::WriteOperationLog(ConversionLogCode code, std::string_view te
     if (!file) {
         const std::string name = m_tableUpdateName ? m_tableUpdateName() : std::string();
         if (name.empty()) return ENOENT;
+        // The name comes from an update package: it must not lead out of the folder.
+        if (name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return EINVAL;
         file =
             logFilePath(m_updateRootFolder ? m_updateRootFolder() : std::string(), name + ".TXT");
         if (!file) return ENOENT;

@@ -73,10 +73,10 @@ class ConversionLog {
 
     // Adds an entry to the text and writes the whole text to the file, making
     // the file at the first entry. Returns 0, or the error number when the file
-    // could not be written (missing folder or unset folder ENOENT, read-only
-    // file EACCES). The entry stays in the text either way, so the next entry
-    // that can be written brings the file up to date; the previous file content
-    // is never damaged by a failed write.
+    // could not be written (missing folder or unset folder or name ENOENT,
+    // read-only file EACCES, a name holding a path separator EINVAL). The entry stays in the text
+    // either way, so the next entry that can be written brings the file up to date; the previous
+    // file content is never damaged by a failed write.
     int WriteOperationLog(ConversionLogCode code, std::string_view text1 = {},
                           std::string_view text2 = {});
 

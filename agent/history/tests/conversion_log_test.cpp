@@ -202,6 +202,17 @@ TEST_F(ConversionLogTest, UnsetFolderOrNameWritesNowhere) {
     EXPECT_TRUE(fs::is_empty(m_root / "UPDATE"));
 }
 
+TEST_F(ConversionLogTest, NameThatLeadsOutOfTheFolderIsRefused) {
+    for (const char* name : {"../TBLUPD0001", "SUB/TBLUPD0001", "..\\TBLUPD0001"}) {
+        m_tableUpdate = name;
+        EXPECT_EQ(m_log.WriteOperationLog(C::TableOpened, "A"), EINVAL) << name;
+    }
+    m_tableUpdate = std::string("TBLUPD\0X", 8);
+    EXPECT_EQ(m_log.WriteOperationLog(C::TableOpened, "A"), EINVAL);
+    EXPECT_TRUE(fs::is_empty(m_root / "UPDATE"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_root.path()), fs::directory_iterator()), 1);
+}
+
 TEST_F(ConversionLogTest, ReadOnlyFileIsNotReplaced) {
     writeBytes(logFile(), "kept");
     fs::permissions(logFile(), fs::perms::owner_read);
