@@ -1,0 +1,193 @@
+#include "components/kes04/memo_file.h"
+
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+#include "components/kes04/engine_codes.h"
+#include "platform/byte_order.h"
+
+namespace tavrel::kes04 {
+
+using platform::RandomAccessFile;
+
+namespace {
+
+constexpr uint32_t kBlockHeaderSize = 8;
+
+uint64_t blocksFor(uint64_t bytes, uint32_t blockSize) {
+    return (bytes + blockSize - 1) / blockSize;
+}
+
+}  // namespace
+
+int lockWithin(RandomAccessFile& file, uint64_t offset, uint64_t length,
+               std::chrono::milliseconds wait, RandomAccessFile::LockKind kind) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        int rc = file.lock(offset, length, kind, false);
+        if (rc == 0) return 0;
+        if (rc != EAGAIN) return code(EngineCode::kErrLock);
+        if (std::chrono::steady_clock::now() >= deadline) return code(EngineCode::kLocked);
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(5000));
+    }
+}
+
+int MemoFile::open(const std::filesystem::path& path, bool readOnly, bool shared,
+                   std::chrono::milliseconds lockWait, std::unique_ptr<MemoFile>* out,
+                   std::string* detail) {
+    int error = 0;
+    auto file = RandomAccessFile::open(
+        path, readOnly ? RandomAccessFile::OpenMode::kRead : RandomAccessFile::OpenMode::kReadWrite,
+        &error);
+    if (!file) {
+        *detail = "cannot open memo file " + path.string();
+        return code(error == ENOENT ? EngineCode::kNoOpen : EngineCode::kErrOpen);
+    }
+    std::unique_ptr<MemoFile> memo(new MemoFile(std::move(file), shared, lockWait));
+    int rc = memo->readHeader(detail);
+    if (rc != 0) {
+        *detail = path.string() + ": " + *detail;
+        return rc;
+    }
+    *out = std::move(memo);
+    return 0;
+}
+
+int MemoFile::create(const std::filesystem::path& path, uint16_t blockSize,
+                     std::unique_ptr<MemoFile>* out, std::string* detail) {
+    int error = 0;
+    auto file = RandomAccessFile::open(path, RandomAccessFile::OpenMode::kCreateTruncate, &error);
+    if (!file) {
+        *detail = "cannot create memo file " + path.string();
+        return code(EngineCode::kErrCreate);
+    }
+    std::vector<uint8_t> header(kMemoHeaderSize, 0);
+    const uint32_t first = uint32_t(blocksFor(kMemoHeaderSize, blockSize));
+    platform::storeBE32(header.data(), first);
+    platform::storeBE16(header.data() + 6, blockSize);
+    // The header fills whole blocks, so the file ends on a block boundary.
+    header.resize(size_t(first) * blockSize, 0);
+    if (file->writeAt(0, header) != 0) {
+        *detail = "cannot write memo file " + path.string();
+        return code(EngineCode::kErrWrite);
+    }
+    std::unique_ptr<MemoFile> memo(new MemoFile(std::move(file), false, {}));
+    memo->m_blockSize = blockSize;
+    memo->m_nextFree = first;
+    *out = std::move(memo);
+    return 0;
+}
+
+int MemoFile::readHeader(std::string* detail) {
+    uint8_t header[8];
+    if (m_file->readExactAt(0, header) != 0) {
+        *detail = "memo file shorter than its 8-byte header";
+        return code(EngineCode::kErrData);
+    }
+    m_nextFree = platform::loadBE32(header);
+    m_blockSize = platform::loadBE16(header + 6);
+    if (m_blockSize == 0) {
+        *detail = "offset 6: memo block size 0";
+        return code(EngineCode::kErrData);
+    }
+    return 0;
+}
+
+int MemoFile::read(uint32_t block, std::string* text, std::string* detail) {
+    text->clear();
+    if (block == 0) return 0;
+    uint64_t size = 0;
+    if (m_file->size(&size) != 0) return code(EngineCode::kErrRead);
+    const uint64_t at = uint64_t(block) * m_blockSize;
+    if (at < kMemoHeaderSize || at + kBlockHeaderSize > size) {
+        *detail = "memo pointer " + std::to_string(block) + " (offset " + std::to_string(at) +
+                  ") lies outside the memo file of " + std::to_string(size) + " bytes";
+        return code(EngineCode::kErrMemoCorrupt);
+    }
+    uint8_t head[kBlockHeaderSize];
+    if (m_file->readExactAt(at, head) != 0) return code(EngineCode::kErrRead);
+    const uint32_t length = platform::loadBE32(head + 4);
+    if (length > size - at - kBlockHeaderSize) {
+        *detail = "memo at block " + std::to_string(block) + " claims " + std::to_string(length) +
+                  " bytes, but the file ends " + std::to_string(size - at - kBlockHeaderSize) +
+                  " bytes after its header";
+        return code(EngineCode::kErrMemoCorrupt);
+    }
+    text->resize(length);
+    if (length > 0 &&
+        m_file->readExactAt(at + kBlockHeaderSize,
+                            std::span(reinterpret_cast<uint8_t*>(text->data()), length)) != 0) {
+        return code(EngineCode::kErrRead);
+    }
+    return 0;
+}
+
+int MemoFile::allocate(uint32_t blocks, uint32_t* first, std::string* detail) {
+    uint8_t header[4];
+    if (m_shared) {
+        if (m_file->readExactAt(0, header) != 0) return code(EngineCode::kErrRead);
+        m_nextFree = platform::loadBE32(header);
+    }
+    uint64_t size = 0;
+    if (m_file->size(&size) != 0) return code(EngineCode::kErrRead);
+    // Never write over bytes that exist: the header's pointer may lag behind
+    // the file when another engine left data past it.
+    uint64_t start = std::max<uint64_t>(m_nextFree, blocksFor(size, m_blockSize));
+    start = std::max<uint64_t>(start, blocksFor(kMemoHeaderSize, m_blockSize));
+    if (start + blocks > 0xFFFFFFFFu) {
+        *detail = "memo file is full (block numbers exhausted)";
+        return code(EngineCode::kErrWrite);
+    }
+    *first = uint32_t(start);
+    m_nextFree = uint32_t(start + blocks);
+    platform::storeBE32(header, m_nextFree);
+    return m_file->writeAt(0, header) == 0 ? 0 : code(EngineCode::kErrWrite);
+}
+
+int MemoFile::writeMemo(uint32_t block, std::string_view text, uint32_t type) {
+    const uint64_t total = kBlockHeaderSize + text.size();
+    std::vector<uint8_t> bytes(size_t(blocksFor(total, m_blockSize) * m_blockSize), 0);
+    platform::storeBE32(bytes.data(), type);
+    platform::storeBE32(bytes.data() + 4, uint32_t(text.size()));
+    std::copy(text.begin(), text.end(), bytes.begin() + kBlockHeaderSize);
+    return m_file->writeAt(uint64_t(block) * m_blockSize, bytes) == 0 ? 0
+                                                                      : code(EngineCode::kErrWrite);
+}
+
+int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uint32_t* block,
+                    std::string* detail) {
+    *block = 0;
+    if (text.empty()) return 0;
+    if (!m_file->writable()) return code(EngineCode::kErrReadOnly);
+    if (text.size() > 0xFFFFFFFFu - kBlockHeaderSize) return code(EngineCode::kErrValue);
+    const uint64_t needed = blocksFor(kBlockHeaderSize + text.size(), m_blockSize);
+    if (oldBlock != 0) {
+        std::string old;
+        std::string ignored;
+        if (read(oldBlock, &old, &ignored) == 0 &&
+            blocksFor(kBlockHeaderSize + old.size(), m_blockSize) >= needed) {
+            *block = oldBlock;
+            return writeMemo(oldBlock, text, type);
+        }
+    }
+    if (m_shared) {
+        int rc = lockWithin(*m_file, kMemoLockOffset, 1, m_lockWait);
+        if (rc != 0) {
+            *detail = "memo file is locked by another program";
+            return rc;
+        }
+    }
+    uint32_t first = 0;
+    int rc = allocate(uint32_t(needed), &first, detail);
+    if (rc == 0) rc = writeMemo(first, text, type);
+    if (m_shared) m_file->unlock(kMemoLockOffset, 1);
+    if (rc == 0) *block = first;
+    return rc;
+}
+
+int MemoFile::sync() { return m_file->sync() == 0 ? 0 : code(EngineCode::kErrWrite); }
+
+}  // namespace tavrel::kes04

@@ -1,0 +1,95 @@
+// The FoxPro memo file (.FPT).
+//
+// Header (first 512 bytes; integers big-endian):
+//
+//   offset  size  meaning
+//   0       4     next free block number (u32 BE): where the next memo goes
+//   4       2     unused (zero; some writers leave junk: ignored)
+//   6       2     block size in bytes (u16 BE), 1..65535
+//   8       504   unused by FoxPro; other engines keep signatures, free lists
+//                 and longer headers here: never written by us
+//
+// Block b lies at file offset b * block_size. A memo is one block header and
+// its data, over ceil((8 + length) / block_size) consecutive blocks:
+//
+//   0       4     block type (u32 BE): 0 picture, 1 text, 2 object
+//   4       4     data length in bytes (u32 BE), header excluded
+//   8       n     the data, raw bytes
+//
+// Invariant we keep: nothing past "next free" belongs to a memo, and the file
+// ends on a block boundary. We never assume where the first block lies (it
+// follows the header, whose size other engines choose): existing files are
+// read by their pointers and extended from max(next free, end of file).
+//
+// Locking: allocation (reading and advancing "next free") happens under an
+// exclusive lock on byte 0x40000000 of the memo file (the byte CodeBase takes),
+// in shared mode only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/random_access_file.h"
+
+namespace tavrel::kes04 {
+
+inline constexpr uint64_t kMemoLockOffset = 0x40000000;
+inline constexpr uint32_t kMemoHeaderSize = 512;
+inline constexpr uint16_t kDefaultMemoBlockSize = 64;
+
+class MemoFile {
+  public:
+    // Opens an existing memo file. Returns 0, or kNoOpen/kErrOpen (missing,
+    // no access), kErrData (header cut off or block size 0) with `*detail`.
+    static int open(const std::filesystem::path& path, bool readOnly, bool shared,
+                    std::chrono::milliseconds lockWait, std::unique_ptr<MemoFile>* out,
+                    std::string* detail);
+    // Creates a new, empty memo file (header only), replacing any old file.
+    static int create(const std::filesystem::path& path, uint16_t blockSize,
+                      std::unique_ptr<MemoFile>* out, std::string* detail);
+
+    // Reads the memo at `block` (0 = no memo: empty text). Returns 0, or
+    // kErrMemoCorrupt with `*detail` when the pointer or length leads outside
+    // the file, or kErrRead.
+    int read(uint32_t block, std::string* text, std::string* detail);
+
+    // Stores `text` as a memo of `type` (1 = text). It goes over the memo's
+    // old blocks (`oldBlock`, 0 = none) when it fits in them, else into new
+    // blocks at the end; the old blocks are then left as they are. Empty text
+    // stores nothing and gives block 0. Returns 0 with `*block` set, or
+    // kErrWrite / kErrLock (r4locked as kLocked) / kErrMemoCorrupt.
+    int write(uint32_t oldBlock, std::string_view text, uint32_t type, uint32_t* block,
+              std::string* detail);
+
+    // Puts written data on disk.
+    int sync();
+
+    uint32_t blockSize() const { return m_blockSize; }
+
+  private:
+    MemoFile(std::unique_ptr<platform::RandomAccessFile> file, bool shared,
+             std::chrono::milliseconds wait)
+        : m_file(std::move(file)), m_shared(shared), m_lockWait(wait) {}
+    int readHeader(std::string* detail);
+    int allocate(uint32_t blocks, uint32_t* first, std::string* detail);
+    int writeMemo(uint32_t block, std::string_view text, uint32_t type);
+
+    std::unique_ptr<platform::RandomAccessFile> m_file;
+    bool m_shared;
+    std::chrono::milliseconds m_lockWait;
+    uint32_t m_blockSize = kDefaultMemoBlockSize;
+    uint32_t m_nextFree = 0;
+};
+
+// Takes an exclusive lock, trying again until `wait` has passed. Returns 0,
+// or kLocked when someone else still holds it, kErrLock on other failures.
+int lockWithin(
+    platform::RandomAccessFile& file, uint64_t offset, uint64_t length,
+    std::chrono::milliseconds wait,
+    platform::RandomAccessFile::LockKind kind = platform::RandomAccessFile::LockKind::kExclusive);
+
+}  // namespace tavrel::kes04
