@@ -1,0 +1,239 @@
+// Rebuilding an index file from the records: keys sorted in memory, leaves
+// packed full, interior levels built bottom-up, the whole file written anew.
+
+#include <algorithm>
+#include <cstring>
+
+#include "components/kes04/index/cdx_index.h"
+#include "components/kes04/index/key_encoding.h"
+
+namespace tavrel::kes04::cdx {
+
+namespace {
+
+struct TagKeys {
+    uint32_t keyLength = 0;
+    std::vector<uint8_t> keys;  // keyLength bytes per entry
+    std::vector<uint32_t> records;
+};
+
+struct SortItem {
+    uint64_t prefix;
+    uint32_t index;
+};
+
+// Orders entries by key bytes, then by collection order (= record number).
+std::vector<uint32_t> sortedOrder(const TagKeys& t) {
+    const size_t n = t.records.size();
+    const uint32_t kl = t.keyLength;
+    std::vector<SortItem> items(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t buf[8] = {};
+        std::memcpy(buf, t.keys.data() + i * kl, std::min<uint32_t>(8, kl));
+        items[i] = {platform::loadBE64(buf), uint32_t(i)};
+    }
+    const uint8_t* keys = t.keys.data();
+    std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        if (kl > 8) {
+            const int c = std::memcmp(keys + size_t(a.index) * kl + 8,
+                                      keys + size_t(b.index) * kl + 8, kl - 8);
+            if (c != 0) return c < 0;
+        }
+        return a.index < b.index;
+    });
+    std::vector<uint32_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = items[i].index;
+    return order;
+}
+
+class TreeWriter {
+  public:
+    TreeWriter(std::vector<uint8_t>& out, uint32_t keyLength, uint8_t pad)
+        : m_out(out), m_kl(keyLength), m_pad(pad) {}
+
+    // Writes the tree of the entries in `order`; returns the root offset.
+    uint32_t write(const TagKeys& t, const std::vector<uint32_t>& order) {
+        std::vector<Node> level = packLeaves(t, order);
+        bool leaves = true;
+        for (;;) {
+            const uint32_t base = uint32_t(m_out.size());
+            const size_t count = level.size();
+            m_out.resize(m_out.size() + count * kPageSize);
+            std::vector<Node> parents;
+            for (size_t i = 0; i < count; ++i) {
+                Node& nd = level[i];
+                nd.leaf = leaves;
+                nd.root = count == 1;
+                nd.left = i == 0 ? kNoPage : uint32_t(base + (i - 1) * kPageSize);
+                nd.right = i + 1 == count ? kNoPage : uint32_t(base + (i + 1) * kPageSize);
+                encodeNode(nd, m_kl, m_pad, m_out.data() + base + i * kPageSize);
+            }
+            if (count == 1) return base;
+            // Parents: children spread evenly over as few interior nodes as fit.
+            const size_t cap = interiorCapacity(m_kl);
+            const size_t groups = (count + cap - 1) / cap;
+            size_t child = 0;
+            for (size_t g = 0; g < groups; ++g) {
+                const size_t take = count / groups + (g < count % groups ? 1 : 0);
+                Node p;
+                p.leaf = false;
+                for (size_t k = 0; k < take; ++k, ++child) {
+                    const Node& c = level[child];
+                    const uint8_t* lk = c.lastKey(m_kl);
+                    p.keys.insert(p.keys.end(), lk, lk + m_kl);
+                    p.records.push_back(c.records.back());
+                    p.children.push_back(uint32_t(base + child * kPageSize));
+                }
+                parents.push_back(std::move(p));
+            }
+            level = std::move(parents);
+            leaves = false;
+        }
+    }
+
+  private:
+    std::vector<Node> packLeaves(const TagKeys& t, const std::vector<uint32_t>& order) {
+        std::vector<Node> leaves(1);
+        uint32_t maxRecord = 0;
+        for (uint32_t r : t.records) maxRecord = std::max(maxRecord, r);
+        const uint32_t dc = bitsFor(m_kl);
+        const uint32_t e = (std::max<uint32_t>(12, bitsFor(maxRecord)) + 2 * dc + 7) / 8;
+        uint32_t used = 0;
+        uint32_t prevTrail = 0;
+        for (uint32_t idx : order) {
+            const uint8_t* k = t.keys.data() + size_t(idx) * m_kl;
+            uint32_t trail = 0;
+            while (trail < m_kl && k[m_kl - 1 - trail] == m_pad) ++trail;
+            Node* cur = &leaves.back();
+            uint32_t dup = 0;
+            if (cur->count() > 0) {
+                const uint8_t* p = cur->lastKey(m_kl);
+                const uint32_t cap = m_kl - std::max(trail, prevTrail);
+                while (dup < cap && p[dup] == k[dup]) ++dup;
+            }
+            uint32_t need = e + m_kl - dup - trail;
+            if (cur->count() > 0 && used + need > kLeafSpace) {
+                leaves.emplace_back();
+                cur = &leaves.back();
+                used = 0;
+                need = e + m_kl - trail;
+            }
+            cur->keys.insert(cur->keys.end(), k, k + m_kl);
+            cur->records.push_back(t.records[idx]);
+            used += need;
+            prevTrail = trail;
+        }
+        return leaves;
+    }
+
+    std::vector<uint8_t>& m_out;
+    uint32_t m_kl;
+    uint8_t m_pad;
+};
+
+}  // namespace
+
+CdxStatus CdxIndex::reindex(RecordSource& records) {
+    for (auto& t : m_tags)
+        if (!t->m_writable) {
+            m_error = "tag " + t->m_name + " has a collation this engine cannot build";
+            return CdxStatus::ReadOnlyTag;
+        }
+    std::vector<TagKeys> all(m_tags.size());
+    const uint32_t expected = records.recordCount();
+    for (size_t i = 0; i < m_tags.size(); ++i) {
+        all[i].keyLength = m_tags[i]->keyLength();
+        all[i].keys.reserve(size_t(expected) * all[i].keyLength);
+        all[i].records.reserve(expected);
+    }
+    std::string key;
+    const bool ok = records.forEach([&](const RecordView& rec) {
+        for (size_t i = 0; i < m_tags.size(); ++i) {
+            if (!m_tags[i]->keyFor(rec, key)) continue;
+            all[i].keys.insert(all[i].keys.end(), key.begin(), key.end());
+            all[i].records.push_back(rec.recno);
+        }
+        return true;
+    });
+    if (!ok) {
+        m_error = "cannot read the table's records";
+        return CdxStatus::Io;
+    }
+
+    std::vector<uint8_t> out(kHeaderSize);
+    std::vector<std::pair<std::string, uint32_t>> directory;
+    std::vector<TagHeader> headers;
+    std::vector<uint32_t> offsets;
+    for (size_t i = 0; i < m_tags.size(); ++i) {
+        CdxTag& tag = *m_tags[i];
+        TagKeys& t = all[i];
+        std::vector<uint32_t> order = sortedOrder(t);
+        if (tag.m_uniqueness != kUniqueNone) {
+            // Keep the first record of each key; a uniqueness-20 tag refuses.
+            std::vector<uint32_t> kept;
+            kept.reserve(order.size());
+            const uint32_t kl = t.keyLength;
+            for (uint32_t idx : order) {
+                if (!kept.empty() && std::memcmp(t.keys.data() + size_t(kept.back()) * kl,
+                                                 t.keys.data() + size_t(idx) * kl, kl) == 0) {
+                    if (tag.m_uniqueness == kUniqueRefuse) {
+                        m_error = "tag " + tag.m_name + ": records " +
+                                  std::to_string(t.records[kept.back()]) + " and " +
+                                  std::to_string(t.records[idx]) + " have the same key";
+                        return CdxStatus::UniqueViolation;
+                    }
+                    continue;
+                }
+                kept.push_back(idx);
+            }
+            order = std::move(kept);
+        }
+        const uint32_t headerOffset = uint32_t(out.size());
+        out.resize(out.size() + kHeaderSize);
+        TreeWriter writer(out, t.keyLength, padByte(tag.keyType()));
+        TagHeader h = tag.m_header;
+        h.root = writer.write(t, order);
+        h.freeList = 0;
+        encodeTagHeader(h, out.data() + headerOffset);
+        headers.push_back(h);
+        offsets.push_back(headerOffset);
+        std::string dirKey = tag.m_name;
+        dirKey.resize(m_dirHeader.keyLength, ' ');
+        directory.emplace_back(dirKey, headerOffset);
+        std::vector<uint8_t>().swap(t.keys);
+    }
+    std::sort(directory.begin(), directory.end());
+    TagKeys dir;
+    dir.keyLength = m_dirHeader.keyLength;
+    for (auto& [name, offset] : directory) {
+        dir.keys.insert(dir.keys.end(), name.begin(), name.end());
+        dir.records.push_back(offset);
+    }
+    std::vector<uint32_t> dirOrder(directory.size());
+    for (size_t i = 0; i < dirOrder.size(); ++i) dirOrder[i] = uint32_t(i);
+    TreeWriter dirWriter(out, dir.keyLength, uint8_t(' '));
+    TagHeader dh = m_dirHeader;
+    dh.root = dirWriter.write(dir, dirOrder);
+    dh.freeList = 0;
+    dh.counter = m_dirHeader.counter + 1;
+    encodeTagHeader(dh, out.data());
+
+    if (!m_store->write(0, out.data(), out.size()) || !m_store->truncate(out.size()) ||
+        !m_store->flush()) {
+        m_error = "cannot write the rebuilt index";
+        return CdxStatus::Io;
+    }
+    m_cache.clear();
+    m_dirHeader = dh;
+    m_dirHeaderDirty = false;
+    for (size_t i = 0; i < m_tags.size(); ++i) {
+        m_tags[i]->m_header = headers[i];
+        m_tags[i]->m_headerOffset = offsets[i];
+        m_tags[i]->m_headerDirty = false;
+    }
+    ++m_generation;
+    return CdxStatus::Ok;
+}
+
+}  // namespace tavrel::kes04::cdx

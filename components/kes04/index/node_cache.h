@@ -1,0 +1,59 @@
+// Decoded index nodes kept in memory between operations, written back on
+// flush. New pages always go at the end of the file; pages are never reused
+// (a reindex writes a compact file).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "components/kes04/index/cdx_page.h"
+#include "components/kes04/index/page_store.h"
+
+namespace tavrel::kes04::cdx {
+
+class NodeCache {
+  public:
+    explicit NodeCache(PageStore& store);
+
+    // The node at `offset`, read and decoded on first use. Null when the
+    // offset is not a page of the file or the page is malformed; `error()`
+    // then says which and where. The pointer stays valid until `trim()` or
+    // `clear()`.
+    Node* get(uint32_t offset, uint32_t keyLength, uint8_t pad);
+    // A new empty node at the end of the file; `*offset` receives its place.
+    Node* create(uint32_t keyLength, uint8_t pad, uint32_t* offset);
+    // Reserves `bytes` (a multiple of 512) at the end of the file.
+    uint32_t allocate(uint32_t bytes);
+    void markDirty(uint32_t offset);
+
+    // Writes every changed node. False on a write failure or a node that no
+    // longer fits its page.
+    bool flush();
+    // Forgets every node (changes not flushed are lost) and re-reads the file
+    // size; used when another process may have changed the file.
+    void clear();
+    // Drops clean nodes when the cache has grown past its limit.
+    void trim();
+
+    uint64_t endOfFile() const { return m_end; }
+    bool anyDirty() const { return m_dirtyCount > 0; }
+    const std::string& error() const { return m_error; }
+    void setError(std::string text) { m_error = std::move(text); }
+    PageStore& store() { return m_store; }
+
+  private:
+    struct Slot {
+        Node node;
+        uint32_t keyLength = 0;
+        uint8_t pad = 0;
+        bool dirty = false;
+    };
+    PageStore& m_store;
+    std::unordered_map<uint32_t, Slot> m_slots;
+    uint64_t m_end = 0;
+    size_t m_dirtyCount = 0;
+    std::string m_error;
+};
+
+}  // namespace tavrel::kes04::cdx
