@@ -9,11 +9,11 @@ namespace tavrel::tables {
 
 namespace {
 
-// The exports' C types: results are 32-bit, handles pointer-sized.
-using CreateFn = Kes01Handle (*)();
-using HandleFn = int32_t (*)(Kes01Handle);
-using UpdateFn = int32_t (*)(Kes01Handle, const void*, int32_t);
-using StringFn = int32_t (*)(Kes01Handle, char*);
+// The exports' types, calling convention included, as the library declares them.
+using CreateFn = decltype(&::SHACreateContext);
+using HandleFn = decltype(&::SHAInitialize);
+using UpdateFn = decltype(&::SHAUpdateHash);
+using StringFn = decltype(&::SHAGetHashString);
 
 }  // namespace
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "kes01/kes01.h"  // the functions' declarations only; the library is bound at run time
+
 namespace tavrel::platform {
 class DynamicLibrary;
 }
@@ -21,7 +23,7 @@ class DynamicLibrary;
 namespace tavrel::tables {
 
 // A KES01 context handle: a pointer-sized integer, 0 for none.
-using Kes01Handle = intptr_t;
+using Kes01Handle = SHAContextHandle;
 
 // Results of the library's functions; the values are the library's own.
 enum class Kes01Result : int32_t {

@@ -21,21 +21,22 @@
 #include <vector>
 
 #include "agent/tables/kes01_library.h"
+#include "kes01/kes01.h"
 #include "kes01/sha1_compress.h"
 #include "platform/dynamic_library.h"
 
 namespace {
 
-using Handle = intptr_t;
+using Handle = SHAContextHandle;
 
 struct Kes01Exports {
     std::unique_ptr<tavrel::platform::DynamicLibrary> library;
-    Handle (*create)() = nullptr;
-    int32_t (*initialize)(Handle) = nullptr;
-    int32_t (*update)(Handle, const void*, int32_t) = nullptr;
-    int32_t (*finalize)(Handle) = nullptr;
-    int32_t (*value)(Handle, int32_t, uint32_t*) = nullptr;
-    int32_t (*destroy)(Handle) = nullptr;
+    decltype(&::SHACreateContext) create = nullptr;
+    decltype(&::SHAInitialize) initialize = nullptr;
+    decltype(&::SHAUpdateHash) update = nullptr;
+    decltype(&::SHAFinalize) finalize = nullptr;
+    decltype(&::SHAGetHashValue) value = nullptr;
+    decltype(&::SHADestroyContext) destroy = nullptr;
 };
 
 Kes01Exports& kes01() {
