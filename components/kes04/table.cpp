@@ -125,10 +125,14 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
                       std::to_string(dataEnd) + " bytes, but the file has " + std::to_string(size);
             rc = code(EngineCode::kErrData);
         } else {
-            uint8_t mark = 0;
-            m_eofMarkPending = size > dataEnd &&
-                               m_file->readExactAt(dataEnd, std::span(&mark, 1)) == 0 &&
-                               mark == kEofMark;
+            // Whether this file keeps an end-of-file mark. Another process may
+            // be between writing a record and its count, so the last byte of
+            // the file counts as well as the byte after the counted records.
+            uint8_t mark = 0, last = 0;
+            m_eofMarkPending =
+                size > dataEnd &&
+                ((m_file->readExactAt(dataEnd, std::span(&mark, 1)) == 0 && mark == kEofMark) ||
+                 (m_file->readExactAt(size - 1, std::span(&last, 1)) == 0 && last == kEofMark));
         }
     }
     if (rc != 0) {

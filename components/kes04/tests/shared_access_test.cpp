@@ -1,1 +1,102 @@
+// Shared use: two processes append to one table at the same time; locks keep
+// writers apart.
 #include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/byte_order.h"
+#include "test_support.h"
+
+namespace tavrel::kes04 {
+namespace {
+
+using namespace testing;
+
+const std::vector<FieldSpec> kFields = {
+    {"ID", 'C', 12, 0}, {"N", 'N', 6, 0}, {"NOTES", 'M', 10, 0}};
+
+std::string expectedMemo(const std::string& id, int i) {
+    return id + std::string(size_t(i % 500), char('a' + i % 26));
+}
+
+TEST(SharedAppend, TwoProcessesAppendingAtOnceLoseNothing) {
+    TempDir dir;
+    createTable(dir / "SHARED", kFields, sharedAccess())->close();
+    const std::string helper =
+        binDir() + "/kes04_append_helper " + binDir() + "/KES04.DLL " + (dir / "SHARED").string();
+    const int count = 5000;
+    int status = -1;
+    std::string out =
+        run("(" + helper + " A " + std::to_string(count) + " & a=$!; " + helper + " B " +
+                std::to_string(count) + " & b=$!; wait $a; ra=$?; wait $b; echo $ra $?)",
+            &status);
+    ASSERT_EQ(out, "0 0\n");
+
+    auto t = openTable(dir / "SHARED", sharedAccess());
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->recordCount(), uint32_t(2 * count));
+    std::set<std::string> seen;
+    std::set<uint32_t> blocks;
+    int lastA = -1, lastB = -1;
+    for (int rc = t->top(); rc == 0; rc = t->skip(1)) {
+        const std::string id = text(*t, "ID");
+        ASSERT_TRUE(seen.insert(id).second) << "twice: " << id;
+        const int i = std::stoi(id.substr(2));
+        EXPECT_EQ(text(*t, "N"), std::to_string(i));
+        ASSERT_EQ(text(*t, "NOTES"), expectedMemo(id, i)) << id;
+        uint32_t block = 0;
+        ASSERT_TRUE(memoBlock(t->layout().fields[2], t->record(), &block));
+        EXPECT_TRUE(blocks.insert(block).second) << "two memos share block " << block;
+        // Each process's records keep their own order.
+        int& last = id[0] == 'A' ? lastA : lastB;
+        EXPECT_EQ(i, last + 1);
+        last = i;
+    }
+    EXPECT_EQ(seen.size(), size_t(2 * count));
+    t->close();
+
+    // The files end exactly where their headers say.
+    const std::string dbf = readBytes(dir / "SHARED.DBF");
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(dbf.data());
+    EXPECT_EQ(dbf.size(),
+              platform::loadLE16(p + 8) + size_t(2 * count) * platform::loadLE16(p + 10) + 1);
+    EXPECT_EQ(dbf.back(), '\x1A');
+    const std::string fpt = readBytes(dir / "SHARED.FPT");
+    const uint8_t* m = reinterpret_cast<const uint8_t*>(fpt.data());
+    EXPECT_EQ(size_t(platform::loadBE32(m)) * platform::loadBE16(m + 6), fpt.size());
+}
+
+TEST(SharedLocks, ARecordLockedByOneWriterHoldsOffAnother) {
+    TempDir dir;
+    {
+        auto t = createTable(dir / "L", kFields, sharedAccess());
+        ASSERT_EQ(t->appendBlank(), 0);
+        ASSERT_EQ(t->appendBlank(), 0);
+        t->close();
+    }
+    TableOptions impatient = sharedAccess();
+    impatient.lockWait = std::chrono::milliseconds(50);
+    auto first = openTable(dir / "L", sharedAccess());
+    auto second = openTable(dir / "L", impatient);
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(first->go(1, true), 0);  // locked for writing
+    ASSERT_EQ(second->go(1, false), 0);
+    ASSERT_EQ(assign(*second, "ID", "theirs"), 0);
+    EXPECT_EQ(second->flush(), code(EngineCode::kLocked));
+    // The change stays pending: the table does not move away from it.
+    EXPECT_EQ(second->go(2, false), code(EngineCode::kLocked));
+    EXPECT_EQ(second->recno(), 1u);
+    // Appends take the header lock and see records the other writer added.
+    ASSERT_EQ(first->appendBlank(), 0);
+    EXPECT_EQ(first->recno(), 3u);
+    ASSERT_EQ(first->unlock(), 0);
+    EXPECT_EQ(second->flush(), 0) << second->lastDetail();
+    ASSERT_EQ(second->appendBlank(), 0);
+    EXPECT_EQ(second->recno(), 4u);
+    EXPECT_EQ(first->recordCount(), 4u);
+    ASSERT_EQ(first->go(1, false), 0);
+    EXPECT_EQ(text(*first, "ID"), "theirs");
+}
+
+}  // namespace
+}  // namespace tavrel::kes04
