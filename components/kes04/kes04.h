@@ -173,7 +173,8 @@ KES04_API int f4decimals(FIELD4* f4);
  * it). With `useMemoEntries` 0 the memo fields start empty, otherwise they
  * keep the current record's memo texts (stored as new memos). 0 or an error. */
 KES04_API int d4appendStart(DATA4* d4, short useMemoEntries);
-/* Blanks every field of the current (or new) record; the deletion mark stays. */
+/* Blanks every field of the current (or new) record and clears its deletion
+ * mark (a blank record is a live record). */
 KES04_API int d4blank(DATA4* d4);
 /* Adds the record begun by d4appendStart at the end of the table and makes it
  * current (locked in shared mode). 0, -240 without d4appendStart, 20 or -340

@@ -637,9 +637,9 @@ int Table::setDeleted(bool deleted) {
 int Table::blank() {
     if (m_options.readOnly) return fail(code(EngineCode::kErrReadOnly), "the table is read-only");
     if (m_eof && !m_appending) return fail(code(EngineCode::kErrEntry), "no current record");
-    const uint8_t flag = m_record[0];
+    // The whole record is blanked, its deletion flag included: a new record
+    // must not inherit the mark of the record it was started from.
     m_record = blankRecord(m_header.layout);
-    m_record[0] = flag;
     for (MemoSlot& slot : m_memos) slot = MemoSlot{true, false, std::string()};
     m_changed = true;
     return 0;

@@ -101,7 +101,7 @@ class Table final : public RecordSource {
     bool deleted() const { return m_record[0] == '*'; }
     // Marks the current record deleted or live (written like any change).
     int setDeleted(bool deleted);
-    // Blanks every field of the current record (deletion flag kept).
+    // Blanks every field of the current record and clears its deletion mark.
     int blank();
 
     // Starts a new record: the buffer keeps its contents (`blank` clears it);
