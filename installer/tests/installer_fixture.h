@@ -132,6 +132,14 @@ class FaultyFiles : public PlatformFileOperations {
 
     // Makes the copy into the relative path `to` fail with `error`.
     void failCopyTo(const std::string& to, int error) { m_copyFailures[to] = error; }
+    // The same, after writing `leftover` where the copy was going, as a copy
+    // that broke off half-way does.
+    void failCopyLeaving(const std::string& to, int error, const std::string& leftover) {
+        m_copyFailures[to] = error;
+        m_leftovers[to] = leftover;
+    }
+    // Makes one particular copy, written "from -> to", fail with `error`.
+    void failCopy(const std::string& fromTo, int error) { m_copyFailures[fromTo] = error; }
     void failDelete(const std::string& path, int error) { m_deleteFailures[path] = error; }
     // The file keeps an attribute that cannot be reset.
     void stuckAttributes(const std::string& path) { m_stuck.push_back(path); }
@@ -139,7 +147,11 @@ class FaultyFiles : public PlatformFileOperations {
     int copyFile(const fs::path& from, const fs::path& to) override {
         const std::string record = relative(from) + " -> " + relative(to);
         copies.push_back(record);
+        if (auto it = m_copyFailures.find(record); it != m_copyFailures.end()) return it->second;
         if (auto it = m_copyFailures.find(relative(to)); it != m_copyFailures.end()) {
+            if (auto left = m_leftovers.find(it->first); left != m_leftovers.end()) {
+                std::ofstream(to, std::ios::binary | std::ios::trunc) << left->second;
+            }
             return it->second;
         }
         return PlatformFileOperations::copyFile(from, to);
@@ -170,6 +182,7 @@ class FaultyFiles : public PlatformFileOperations {
     }
     fs::path m_root;
     std::map<std::string, int> m_copyFailures;
+    std::map<std::string, std::string> m_leftovers;
     std::map<std::string, int> m_deleteFailures;
     std::vector<std::string> m_stuck;
 };

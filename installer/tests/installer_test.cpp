@@ -334,7 +334,7 @@ TEST_F(InstallerTest, ANewFileThatCannotBeDeletedIsLoggedAndInstalledOnlyOnce) {
 
 // --- failures -----------------------------------------------------------------
 
-class FailedInstallationTest : public InstallerTest {
+class InstallerFailureTest : public InstallerTest {
   protected:
     // Three new files in listing order A, B, C; A and B replace current files.
     void threeNewFiles() {
@@ -364,7 +364,7 @@ class FailedInstallationTest : public InstallerTest {
     }
 };
 
-TEST_F(FailedInstallationTest, ANewFileWithoutACurrentOneRestoresEveryBackupOnce) {
+TEST_F(InstallerFailureTest, ANewFileWithoutACurrentOneRestoresEveryBackupOnce) {
     threeNewFiles();
     agent.write("NewVersion/C.DLL", "new C.DLL");
     openWindow();
@@ -395,7 +395,7 @@ TEST_F(FailedInstallationTest, ANewFileWithoutACurrentOneRestoresEveryBackupOnce
     EXPECT_TRUE(starter.started.empty());
 }
 
-TEST_F(FailedInstallationTest, AFailedCopyOfANewFileIsLoggedWithItsErrorAndRolledBack) {
+TEST_F(InstallerFailureTest, AFailedCopyOfANewFileIsLoggedWithItsErrorAndRolledBack) {
     threeNewFiles();
     files.failCopyTo("B.DLL", ENOSPC);
     openWindow();
@@ -410,20 +410,19 @@ TEST_F(FailedInstallationTest, AFailedCopyOfANewFileIsLoggedWithItsErrorAndRolle
     EXPECT_EQ(agent.files("NewVersion"), std::vector<std::string>({"B.DLL"}));
 }
 
-TEST_F(FailedInstallationTest, AFailedBackupCopyRestoresOnlyWhatWasBackedUp) {
+TEST_F(InstallerFailureTest, AFailedBackupCopyRestoresOnlyWhatWasBackedUp) {
     threeNewFiles();
-    files.failCopyTo("OldVersion/B.DLL", EIO);
-    agent.write("OldVersion/B.DLL", "partial");  // what a broken copy may leave
-    files.failDelete("OldVersion/B.DLL", 0);     // deleted normally at the start
+    files.failCopyLeaving("OldVersion/B.DLL", EIO, "partial");
     openWindow();
     tick();
 
     expectOriginalsBack();
+    EXPECT_EQ(agent.read("OldVersion/B.DLL"), "partial");
     EXPECT_EQ(files.copiesOf("OldVersion/A.DLL -> A.DLL"), 1);
     EXPECT_EQ(files.copiesOf("OldVersion/B.DLL -> B.DLL"), 0);
 }
 
-TEST_F(FailedInstallationTest, AFileWithStuckAttributesFailsBeforeAnyCopy) {
+TEST_F(InstallerFailureTest, AFileWithStuckAttributesFailsBeforeAnyCopy) {
     threeNewFiles();
     files.stuckAttributes("A.DLL");
     openWindow();
@@ -433,27 +432,25 @@ TEST_F(FailedInstallationTest, AFileWithStuckAttributesFailsBeforeAnyCopy) {
     EXPECT_EQ(agent.files("NewVersion"), std::vector<std::string>({"A.DLL", "B.DLL"}));
 }
 
-TEST_F(FailedInstallationTest, AFailedRestoreStillReportsTheFailure) {
+TEST_F(InstallerFailureTest, AFailedRestoreStillReportsTheFailure) {
     threeNewFiles();
     agent.write("NewVersion/C.DLL", "new C.DLL");
-    files.failCopyTo("A.DLL", 0);  // installs normally
-    files.failCopyTo("B.DLL", 0);
+    files.failCopy("OldVersion/A.DLL -> A.DLL", EROFS);
     openWindow();
-    installer->onTimer();
-    // Make the restore of A fail: the first restore copy.
-    files.failCopyTo("A.DLL", EROFS);
-    queue.runAll();
+    tick();
 
     EXPECT_EQ(installer->outcome(), Outcome::RestoreFailed);
     EXPECT_EQ(agent.read("UPDATELOG.RES"), "F\r\n");
     expectBannerLast();
-    // The restore ended at the first failure.
+    // The restore ended at its first failure.
+    EXPECT_EQ(files.copiesOf("OldVersion/A.DLL -> A.DLL"), 1);
     EXPECT_EQ(files.copiesOf("OldVersion/B.DLL -> B.DLL"), 0);
+    EXPECT_EQ(agent.read("A.DLL"), "new A.DLL");
     tick();
     EXPECT_TRUE(view.exitEnabled);
 }
 
-TEST_F(FailedInstallationTest, AFailedClearOfTheBackupReplacesNothingAndRestoresNothingStale) {
+TEST_F(InstallerFailureTest, AFailedClearOfTheBackupReplacesNothingAndRestoresNothingStale) {
     threeNewFiles();
     agent.write("OldVersion/A.DLL", "an older A.DLL");
     files.failDelete("OldVersion/A.DLL", EBUSY);
