@@ -44,6 +44,7 @@ function(tavrel_add_test name)
         set(ARG_TIMEOUT 300)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         TEST_PREFIX "${name}."
                          PROPERTIES LABELS "${labels}" ENVIRONMENT "${env}"
                          TIMEOUT ${ARG_TIMEOUT})
 endfunction()
