@@ -68,7 +68,11 @@ void FrmAbout::setUpWindow() {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
-    QFont font("MS Sans Serif");
+    // Where MS Sans Serif is missing, fall back to faces of about its width,
+    // so that the longest label still fits its 95 pixels.
+    QFont font;
+    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial",
+                      "DejaVu Sans Condensed"});
     font.setPointSize(8);
     font.setWeight(QFont::Normal);
     setFont(font);

@@ -8,10 +8,15 @@
 //       calls ABOUT_FILE (owner 0) `times` times; each time, once the dialog
 //       is up and filled, prints its caption and boxes and clicks OK. Prints
 //       whether a Qt application object is left afterwards.
+//   kesver1_about_host screenshot <folder> <file name> <png>
+//       as "about" once, but first saves a screenshot of the dialog's area of
+//       the screen (used under Xvfb by kesver1/screenshot.sh).
 #include <QApplication>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -55,6 +60,17 @@ QWidget* filledDialog() {
     return nullptr;
 }
 
+// Where "screenshot" saves its picture; empty for the other commands.
+std::string screenshotPath;
+
+bool saveScreenshot(QWidget* dialog) {
+    const QRect frame = dialog->frameGeometry();
+    QPixmap picture =
+        dialog->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (picture.isNull()) picture = dialog->grab();
+    return picture.save(QString::fromStdString(screenshotPath), "PNG");
+}
+
 // Runs inside the library's modal loop: reports the dialog and clicks OK.
 void closeDialogWhenUp(Clock::time_point deadline) {
     QWidget* dialog = filledDialog();
@@ -76,6 +92,14 @@ void closeDialogWhenUp(Clock::time_point deadline) {
     std::printf("txtComments=%s\n",
                 qPrintable(dialog->findChild<QPlainTextEdit*>("txtComments")->toPlainText()));
     std::fflush(stdout);
+    if (!screenshotPath.empty()) {
+        // Give the window system time to map and paint the window first.
+        QTimer::singleShot(500, dialog, [dialog] {
+            if (!saveScreenshot(dialog)) std::fprintf(stderr, "cannot save the screenshot\n");
+            dialog->findChild<QPushButton*>("cmdOK")->click();
+        });
+        return;
+    }
     dialog->findChild<QPushButton*>("cmdOK")->click();
 }
 
@@ -125,13 +149,20 @@ int main(int argc, char** argv) {
         printParts(e, "product", e.productVersion);
         Kesver1String text = nullptr;
         const int result = e.returnVersion(KESVER1_FILE_VERSION | 15, &text);
-        std::printf("dotted %d %s\n", result, text);
+        std::printf("dotted %d %s\n", result, text ? text : "(none)");
         e.release(text);
         return 0;
     }
     if (command == "about" && argc >= 4) {
         return about(e, argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 1);
     }
-    std::fprintf(stderr, "usage: %s parts | about <folder> <file name> [times]\n", argv[0]);
+    if (command == "screenshot" && argc == 5) {
+        screenshotPath = argv[4];
+        return about(e, argv[2], argv[3], 1);
+    }
+    std::fprintf(stderr,
+                 "usage: %s parts | about <folder> <file name> [times]"
+                 " | screenshot <folder> <file name> <png>\n",
+                 argv[0]);
     return 2;
 }

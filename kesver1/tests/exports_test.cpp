@@ -66,9 +66,11 @@ class Kesver1 {
     std::unique_ptr<platform::DynamicLibrary> m_library;
 };
 
+// Loaded once and kept, as callers keep it: unloading it also unloads Qt,
+// whose libraries leave allocations behind that the leak checker reports.
 Kesver1& library() {
-    static Kesver1 instance;
-    return instance;
+    static Kesver1* instance = new Kesver1;
+    return *instance;
 }
 
 // A caller's string variable: released when the test ends.
