@@ -3,7 +3,8 @@
 // A string is a pointer to its first character; the 32-bit byte count sits in
 // the four bytes before it, and two zero bytes follow the characters. A null
 // pointer is the empty string. On POSIX the library allocates these itself
-// (and exports the allocator for callers); a Windows build uses the platform's.
+// (byte_string_posix.cpp, and exports the allocator for callers); a Windows
+// build uses the platform's.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +25,5 @@ void freeByteString(char* string);
 // The characters of `string` up to its first zero byte, as the platform's
 // single-byte text functions see them.
 std::string_view zeroTerminatedView(const char* string);
-
-// Replaces the string held by `*variable` with a new one holding `text`: the
-// old string is released. Returns false (and leaves `*variable` alone) when
-// memory runs out.
-bool replaceByteString(char** variable, std::string_view text);
 
 }  // namespace tavrel::kesver1

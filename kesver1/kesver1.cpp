@@ -52,8 +52,9 @@ extern "C" {
 
 KESVER1_API int32_t KESVER1_CALL EXTRACTVERSIONINFO(Kesver1String* path) {
     try {
+        if (!path) return 0;
         VersionRecord record;
-        const bool found = path && extractVersionInfo(pathOf(*path), record);
+        const bool found = extractVersionInfo(pathOf(*path), record);
         CurrentRecord::set(std::move(record));
         return found ? 1 : 0;
     } catch (...) {

@@ -242,7 +242,7 @@ TEST_F(ExportsTest, NullAddressesAreRefusedNotFollowed) {
     EXPECT_EQ(library().getReturnVersion(16, nullptr), 0);
     EXPECT_EQ(library().extractBuildInfo(nullptr, 16), 0);
     EXPECT_EQ(library().extract(nullptr), 0);
-    EXPECT_EQ(parts(16), (Parts{"0", "0", "0", "0"}));
+    EXPECT_EQ(parts(16), (Parts{"1", "0", "6", "1006"}));
 }
 
 TEST_F(ExportsTest, FailedReadClearsTheRecord) {
