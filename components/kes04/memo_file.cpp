@@ -188,6 +188,17 @@ int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uin
     return rc;
 }
 
+int MemoFile::nextFreeBlock(uint32_t* next) {
+    uint8_t header[4];
+    if (m_file->readExactAt(0, header) != 0) return code(EngineCode::kErrRead);
+    *next = platform::loadBE32(header);
+    return 0;
+}
+
+int MemoFile::fileSize(uint64_t* size) {
+    return m_file->size(size) == 0 ? 0 : code(EngineCode::kErrRead);
+}
+
 int MemoFile::sync() { return m_file->sync() == 0 ? 0 : code(EngineCode::kErrWrite); }
 
 }  // namespace tavrel::kes04

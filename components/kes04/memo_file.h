@@ -69,6 +69,10 @@ class MemoFile {
     int sync();
 
     uint32_t blockSize() const { return m_blockSize; }
+    // The header's "next free block", read from the file now. Returns 0 or kErrRead.
+    int nextFreeBlock(uint32_t* next);
+    // The memo file's size in bytes. Returns 0 or kErrRead.
+    int fileSize(uint64_t* size);
 
   private:
     MemoFile(std::unique_ptr<platform::RandomAccessFile> file, bool shared,

@@ -384,6 +384,12 @@ int Table::writeRecordBytes(uint32_t recno, const uint8_t* bytes) {
     return 0;
 }
 
+int Table::dataFileSize(uint64_t* size) {
+    int rc = flushPending();
+    if (rc != 0) return rc;
+    return m_file->size(size) == 0 ? 0 : code(EngineCode::kErrRead);
+}
+
 int Table::readRecord(uint32_t recno, std::vector<uint8_t>& out) {
     if (recno == 0 || recno > recordCount()) return code(EngineCode::kErrEntry);
     out.resize(m_header.layout.recordLength);

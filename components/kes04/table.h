@@ -79,6 +79,10 @@ class Table final : public RecordSource {
     const std::string& lastDetail() const { return m_detail; }
     bool hasMemoFile() const { return m_memo != nullptr; }
     uint32_t memoBlockSize() const { return m_memo ? m_memo->blockSize() : 0; }
+    // The memo file, or null when the table has none. Owned by the table.
+    MemoFile* memoFile() { return m_memo.get(); }
+    // The data file's size in bytes (pending appends written first). Returns 0 or kErrRead.
+    int dataFileSize(uint64_t* size);
 
     // Navigation (in the index's selected order when there is one).
     int top();

@@ -1,0 +1,180 @@
+#include "tools/xbtool/xbtool.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tools/xbtool/json_text.h"
+
+namespace tavrel::xbtool {
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+Result xbtool(std::vector<std::string> args, const std::string& input = "") {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    Result r;
+    r.code = run(args, in, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+class XbtoolTest : public ::testing::Test {
+  protected:
+    XbtoolTest() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "xbtool-XXXXXX").string();
+        dir = ::mkdtemp(pattern.data());
+        table = (dir / "PEOPLE").string();
+    }
+    ~XbtoolTest() override { std::filesystem::remove_all(dir); }
+    void createPeople() {
+        Result r = xbtool({"create", table, "--field", "NAME:C:12", "--field", "AMOUNT:N:8:2",
+                           "--field", "BORN:D", "--field", "OK:L", "--field", "NOTES:M"});
+        ASSERT_EQ(r.code, 0) << r.err;
+    }
+    std::string bytes(const std::string& name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void setBytes(const std::string& name, const std::string& content) {
+        std::ofstream(dir / name, std::ios::binary | std::ios::trunc) << content;
+    }
+    std::filesystem::path dir;
+    std::string table;
+};
+
+TEST_F(XbtoolTest, AppendedRecordsDumpBackExactlyWithEveryByte) {
+    createPeople();
+    std::string all;  // every byte but NUL and the trailing blank
+    for (int c = 1; c < 256; ++c) all += char(c);
+    const std::string name = bytesToUtf8("\x01\xE9\xFF\x80x");
+    const std::string notes = bytesToUtf8(all);
+    const std::string input = "{\"NAME\":" + nlohmann::json(name).dump() +
+                              ",\"AMOUNT\":12.5,\"BORN\":\"20240229\"," +
+                              "\"OK\":true,\"NOTES\":" + nlohmann::json(notes).dump() + "}\n" +
+                              "\n" + R"({"_deleted":true,"name":"second","AMOUNT":null})" + "\n";
+    Result r = xbtool({"append", table}, input);
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = xbtool({"dump", table});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string first, second, extra;
+    ASSERT_TRUE(std::getline(lines, first));
+    ASSERT_TRUE(std::getline(lines, second));
+    EXPECT_FALSE(std::getline(lines, extra));
+    EXPECT_EQ(first, "{\"_recno\":1,\"_deleted\":false,\"NAME\":" + nlohmann::json(name).dump() +
+                         ",\"AMOUNT\":\"12.50\",\"BORN\":\"20240229\",\"OK\":\"T\",\"NOTES\":" +
+                         nlohmann::json(notes).dump() + "}");
+    EXPECT_EQ(
+        second,
+        R"({"_recno":2,"_deleted":true,"NAME":"second","AMOUNT":"","BORN":"","OK":"F","NOTES":""})");
+    // A dump fed back to append gives the same records again.
+    r = xbtool({"append", table}, first + "\n" + second + "\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = xbtool({"dump", table});
+    EXPECT_NE(
+        r.out.find("{\"_recno\":3,\"_deleted\":false,\"NAME\":" + nlohmann::json(name).dump()),
+        std::string::npos);
+    EXPECT_NE(r.out.find(R"({"_recno":4,"_deleted":true,"NAME":"second")"), std::string::npos);
+}
+
+TEST_F(XbtoolTest, AppendStopsAtTheFirstBadLineAndSaysWhere) {
+    createPeople();
+    Result r =
+        xbtool({"append", table}, "{\"NAME\":\"ok\"}\n{\"NOPE\":\"x\"}\n{\"NAME\":\"never\"}\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "xbtool: line 2: no field \"NOPE\"\n");
+    r = xbtool({"append", table}, "{\"NAME\": \"\\u0100\"}\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("above U+00FF"), std::string::npos);
+    r = xbtool({"append", table}, "{not json\n");
+    EXPECT_NE(r.err.find("line 1: not valid JSON"), std::string::npos);
+    r = xbtool({"append", table}, "{\"BORN\":\"20231301\"}\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("BORN"), std::string::npos) << r.err;
+    r = xbtool({"dump", table});
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);  // only "ok" went in
+}
+
+TEST_F(XbtoolTest, InfoShowsHeaderAndFields) {
+    createPeople();
+    ASSERT_EQ(xbtool({"append", table}, "{}\n{}\n").code, 0);
+    Result r = xbtool({"info", table});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Version:       0xF5 FoxPro 2.x with memo (.FPT)"), std::string::npos);
+    EXPECT_NE(r.out.find("Records:       2\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Memo file:     block size 64"), std::string::npos);
+    EXPECT_NE(r.out.find("  AMOUNT     N     8   2  offset 13\n"), std::string::npos) << r.out;
+}
+
+TEST_F(XbtoolTest, CreateRefusesBadFieldsAndExistingTables) {
+    EXPECT_EQ(xbtool({"create", table, "--field", "NAME"}).code, 2);
+    EXPECT_EQ(xbtool({"create", table, "--field", "NAME:C:x"}).code, 2);
+    Result r = xbtool({"create", table, "--field", "NAME:Q:3"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot be created"), std::string::npos) << r.err;
+    createPeople();
+    r = xbtool({"create", table, "--field", "A:C:1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("exists already"), std::string::npos);
+    EXPECT_EQ(xbtool({"create", table, "--field", "A:C:1", "--overwrite"}).code, 0);
+    EXPECT_EQ(xbtool({"bogus", table}).code, 2);
+    EXPECT_EQ(xbtool({"dump", (dir / "MISSING").string()}).code, 1);
+}
+
+TEST_F(XbtoolTest, CheckPassesGoodTablesAndListsEveryFault) {
+    createPeople();
+    ASSERT_EQ(
+        xbtool({"append", table}, "{\"NOTES\":\"memo one\"}\n{\"NOTES\":\"memo two\"}\n").code, 0);
+    Result r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("OK, 2 records, 2 memos"), std::string::npos);
+
+    std::string dbf = bytes("PEOPLE.DBF");
+    const size_t first = 32 + 5 * 32 + 1, length = 1 + 12 + 8 + 8 + 1 + 10;
+    dbf[first] = 'X';                                    // bad deletion flag
+    dbf.replace(first + length + 30, 10, "     99999");  // memo pointer past the end
+    dbf += "junk";                                       // bytes after the records
+    setBytes("PEOPLE.DBF", dbf);
+    r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("record 1: deletion flag is byte 88"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("record 2 field NOTES"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bytes after record 2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("3 fault(s)"), std::string::npos) << r.err;
+
+    setBytes("PEOPLE.DBF", dbf.substr(0, 40));
+    r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot open"), std::string::npos);
+}
+
+TEST_F(XbtoolTest, TheProgramRunsTheCommands) {
+    createPeople();
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    const std::string command = std::string(bin) + "/xbtool check " + table + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[512] = {};
+    size_t n = fread(buffer, 1, sizeof buffer - 1, pipe);
+    int status = ::pclose(pipe);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(std::string(buffer, n).find("OK, 0 records"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavrel::xbtool
