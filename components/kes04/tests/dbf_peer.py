@@ -4,6 +4,7 @@
   dbf_peer.py dbfread TABLE   read TABLE with python3-dbfread
   dbf_peer.py dbf TABLE       read TABLE with python3-dbf
   dbf_peer.py write TABLE N   write a FoxPro table of N records with python3-dbf
+  dbf_peer.py write-vfp TABLE N   the same as a Visual FoxPro table with I B Y T fields
 
 Every command prints one JSON object per record, in file order:
 {"_deleted": bool, FIELD: value, ...} where a value is text exactly as the
@@ -96,6 +97,31 @@ def write_table(path, count):
     table.close()
 
 
+def shortest(value):
+    """The shortest text that reads back as the same double, as the engine writes it."""
+    text = repr(value)
+    return text[:-2] if text.endswith('.0') else text
+
+
+def write_vfp(path, count):
+    """A Visual FoxPro table with the binary types; expected texts as the engine gives them."""
+    import decimal
+    import dbf
+    table = dbf.Table(path, 'ID I; RATE B; PRICE Y; STAMP T; NOTES M; NAME C(10)',
+                      dbf_type='vfp', codepage=CODEPAGE)
+    table.open(dbf.READ_WRITE)
+    for i in range(count):
+        rate = i / 4.0 - 3
+        price = decimal.Decimal(i * 12345 - 500000) / 10000
+        stamp = datetime.datetime(2000 + i % 30, 1 + i % 12, 1 + i % 28, i % 24, i % 60, (i * 7) % 60)
+        notes = ('vfp memo %d ' % i) * (i % 5)
+        table.append((i - 50, rate, price, stamp, notes, 'n%d' % i))
+        print(json.dumps({'_deleted': False, 'ID': str(i - 50), 'RATE': shortest(rate),
+                          'PRICE': '%.4f' % price, 'STAMP': stamp.strftime('%Y%m%d%H%M%S'),
+                          'NOTES': notes, 'NAME': 'n%d' % i}))
+    table.close()
+
+
 def main():
     command, path = sys.argv[1], sys.argv[2]
     if command == 'dbfread':
@@ -104,6 +130,8 @@ def main():
         read_dbf(path)
     elif command == 'write':
         write_table(path, int(sys.argv[3]))
+    elif command == 'write-vfp':
+        write_vfp(path, int(sys.argv[3]))
     else:
         sys.exit('unknown command ' + command)
 

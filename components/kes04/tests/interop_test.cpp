@@ -191,5 +191,44 @@ TEST(Interop, TablesPythonDbfWritesReadIdenticallyAndTakeOurAppends) {
     }
 }
 
+TEST(Interop, VisualFoxProTablesReadAsTextAndKeepTheirLayout) {
+    TempDir dir;
+    int status = -1;
+    const std::string table = (dir / "VFP.DBF").string();
+    std::vector<json> written =
+        parseLines(run("/usr/bin/python3 " + sourceDir() +
+                           "/components/kes04/tests/dbf_peer.py write-vfp " + table + " 120",
+                       &status));
+    ASSERT_EQ(status, 0);
+    auto t = openTable(dir / "VFP", exclusive());
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->header().version, 0x30);
+    EXPECT_EQ(t->layout().find("NOTES")->length, 4u);  // binary memo pointer
+    size_t i = 0;
+    for (int rc = t->top(); rc == 0; rc = t->skip(1), ++i) {
+        ASSERT_LT(i, written.size());
+        for (const char* name : {"ID", "RATE", "PRICE", "STAMP", "NOTES", "NAME"}) {
+            EXPECT_EQ(text(*t, name), written[i].at(name).get<std::string>())
+                << "record " << i + 1 << " field " << name;
+        }
+    }
+    EXPECT_EQ(i, written.size());
+    ASSERT_EQ(t->appendStart(false), 0);
+    ASSERT_EQ(t->blank(), 0);
+    ASSERT_EQ(assign(*t, "ID", "-123"), 0);
+    ASSERT_EQ(assign(*t, "PRICE", "-0.5"), 0);
+    ASSERT_EQ(assign(*t, "STAMP", "20261207123456"), 0);
+    ASSERT_EQ(assign(*t, "NOTES", "ours"), 0);
+    ASSERT_EQ(t->append(), 0);
+    ASSERT_EQ(t->close(), 0);
+    std::vector<json> rows = parseLines(peer("dbfread", dir / "VFP.DBF"));
+    ASSERT_EQ(rows.size(), 121u);
+    EXPECT_EQ(uint8_t(readBytes(dir / "VFP.DBF")[0]), 0x30);
+    EXPECT_EQ(rows.back().at("ID").get<std::string>(), "-123");
+    EXPECT_EQ(rows.back().at("PRICE").get<std::string>(), "-0.5");
+    EXPECT_EQ(rows.back().at("STAMP").get<std::string>(), "2026-12-07 12:34:56");
+    EXPECT_EQ(rows.back().at("NOTES").get<std::string>(), "ours");
+}
+
 }  // namespace
 }  // namespace tavrel::kes04
