@@ -21,6 +21,11 @@
  * Different contexts may be used from different threads at the same time; one
  * context must not be used from two threads at once.
  *
+ * The compression runs on the processor's SHA instructions where it has them
+ * (x86 SHA extensions), chosen once per process, and otherwise on portable
+ * code; both give the same digests. The environment variable KES01_PORTABLE=1,
+ * set before the first call, forces the portable code (for measurements).
+ *
  * On 32-bit Windows the functions use the standard calling convention and are
  * exported by their undecorated names (KES01.def); elsewhere they are plain C
  * functions. The library's file name is "KES01.DLL" on every platform.
