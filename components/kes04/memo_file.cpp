@@ -148,6 +148,7 @@ int MemoFile::allocate(uint32_t blocks, uint32_t* first, std::string* detail) {
 }
 
 int MemoFile::writeMemo(uint32_t block, std::string_view text, uint32_t type) {
+    m_unsynced = true;
     const uint64_t total = kBlockHeaderSize + text.size();
     std::vector<uint8_t> bytes(size_t(blocksFor(total, m_blockSize) * m_blockSize), 0);
     platform::storeBE32(bytes.data(), type);
@@ -199,6 +200,10 @@ int MemoFile::fileSize(uint64_t* size) {
     return m_file->size(size) == 0 ? 0 : code(EngineCode::kErrRead);
 }
 
-int MemoFile::sync() { return m_file->sync() == 0 ? 0 : code(EngineCode::kErrWrite); }
+int MemoFile::sync() {
+    if (!m_unsynced) return 0;
+    m_unsynced = false;
+    return m_file->sync() == 0 ? 0 : code(EngineCode::kErrWrite);
+}
 
 }  // namespace tavrel::kes04

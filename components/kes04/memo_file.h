@@ -87,6 +87,7 @@ class MemoFile {
     std::chrono::milliseconds m_lockWait;
     uint32_t m_blockSize = kDefaultMemoBlockSize;
     uint32_t m_nextFree = 0;
+    bool m_unsynced = false;  // Written since the last sync.
 };
 
 // Takes an exclusive lock, trying again until `wait` has passed. Returns 0,

@@ -333,6 +333,7 @@ int Table::flushPending() {
     if (mark) m_pending.push_back(kEofMark);
     int rc = m_file->writeAt(m_pendingOffset, m_pending);
     m_pending.clear();
+    m_unsynced = true;
     if (rc != 0) return fail(code(EngineCode::kErrWrite), m_path.string() + ": write failed");
     return 0;
 }
@@ -374,6 +375,7 @@ int Table::writeRecordBytes(uint32_t recno, const uint8_t* bytes) {
     const uint64_t at = m_header.headerLength + uint64_t(recno - 1) * length;
     int rc = flushPending();
     if (rc != 0) return rc;
+    m_unsynced = true;
     if (m_file->writeAt(at, std::span(bytes, length)) != 0) {
         return fail(code(EngineCode::kErrWrite),
                     m_path.string() + ": record " + std::to_string(recno) + " cannot be written");
@@ -419,6 +421,7 @@ int Table::writeHeaderCount(bool underLock) {
     if (rc == 0) {
         stampDate(bytes);
         platform::storeLE32(bytes + 3, m_count);
+        m_unsynced = true;
         if (m_file->writeAt(1, bytes) != 0) rc = fail(code(EngineCode::kErrWrite), "");
     }
     if (shared() && !underLock) unlockHeader();
@@ -432,15 +435,18 @@ int Table::writeHeaderCount(bool underLock) {
 // ---- current record ------------------------------------------------------
 
 void Table::forgetMemos() {
-    for (MemoSlot& slot : m_memos) slot = MemoSlot{};
+    for (MemoSlot& slot : m_memos) {
+        slot.loaded = false;
+        slot.changed = false;
+    }
 }
 
 int Table::loadRecord(uint32_t recno) {
-    std::vector<uint8_t> bytes(m_header.layout.recordLength);
-    int rc = readRecordBytes(recno, bytes.data());
+    m_scratch.resize(m_header.layout.recordLength);
+    int rc = readRecordBytes(recno, m_scratch.data());
     if (rc != 0) return rc;
-    m_record = bytes;
-    m_original = std::move(bytes);
+    m_record.assign(m_scratch.begin(), m_scratch.end());
+    m_original.assign(m_scratch.begin(), m_scratch.end());
     forgetMemos();
     m_recno = recno;
     m_eof = m_bof = false;
@@ -702,6 +708,7 @@ int Table::append() {
         } else {
             std::vector<uint8_t> bytes = m_record;
             if (m_eofMarkPending) bytes.push_back(kEofMark);
+            m_unsynced = true;
             if (m_file->writeAt(at, bytes) != 0) {
                 rc = fail(code(EngineCode::kErrWrite), m_path.string() + ": append failed");
             } else {
@@ -748,7 +755,11 @@ int Table::flush() {
         next = m_index->flush();
         if (rc == 0) rc = next;
     }
-    if (m_file->sync() != 0 && rc == 0) rc = code(EngineCode::kErrWrite);
+    // Only a table that was written needs the (slow) trip to the disk.
+    if (m_unsynced) {
+        if (m_file->sync() != 0 && rc == 0) rc = code(EngineCode::kErrWrite);
+        m_unsynced = false;
+    }
     return rc;
 }
 

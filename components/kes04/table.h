@@ -181,6 +181,7 @@ class Table final : public RecordSource {
     uint32_t m_diskCount = 0;       // Count as written in the file header.
     bool m_headerDirty = false;     // Count or date to be written.
     bool m_eofMarkPending = false;  // Whether the 0x1A still has to follow the last record.
+    bool m_unsynced = false;        // Written since the last sync.
 
     uint32_t m_recno = 0;
     bool m_eof = true;
@@ -189,6 +190,7 @@ class Table final : public RecordSource {
     bool m_changed = false;
     std::vector<uint8_t> m_record;
     std::vector<uint8_t> m_original;  // The current record as it stands in the file.
+    std::vector<uint8_t> m_scratch;   // Read buffer, kept to spare an allocation per record.
     std::vector<MemoSlot> m_memos;    // One per field (used for memo fields only).
     std::vector<uint32_t> m_lockedRecords;
 
