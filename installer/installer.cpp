@@ -249,7 +249,7 @@ bool Installer::installFile(const std::string& name) {
     m_backedUp.push_back(name);
 
     log("Copying Updated File '" + name + "' From New Folder '" + m_newFilesFolder + "'");
-    error = m_files.copyFile(newFile, currentFile);
+    error = m_files.replaceFile(newFile, currentFile);
     log("Return Value '" + errorNumberText(error));
     if (error != 0) return false;
     // A new file that cannot be deleted is installed all the same.

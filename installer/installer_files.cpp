@@ -33,6 +33,18 @@ int PlatformFileOperations::copyFile(const fs::path& from, const fs::path& to) {
     return platform::copyFile(from, to, true);
 }
 
+int PlatformFileOperations::replaceFile(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    std::optional<fs::perms> kept;
+    if (auto target = platform::findPath(to)) {
+        const auto status = fs::status(*target, ec);
+        if (!ec) kept = status.permissions();
+    }
+    if (int error = platform::copyFile(from, to, true)) return error;
+    if (kept) fs::permissions(platform::resolvePath(to), *kept, fs::perm_options::replace, ec);
+    return 0;
+}
+
 int PlatformFileOperations::deleteFile(const fs::path& path) { return platform::deleteFile(path); }
 
 int PlatformFileOperations::ensureFolder(const fs::path& path) {

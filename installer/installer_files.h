@@ -35,8 +35,13 @@ class FileOperations {
     virtual int makeWritable(const fs::path& path) = 0;
     // True when the file carries nothing but "normal" attributes.
     virtual bool isNormal(const fs::path& path) = 0;
-    // Copies `from` over `to`, replacing an existing file.
+    // Copies `from` over `to`, replacing an existing file; `to` gets the
+    // permissions of `from`.
     virtual int copyFile(const fs::path& from, const fs::path& to) = 0;
+    // Copies `from` over the existing file `to` and keeps the permissions that
+    // `to` had: a replaced program stays executable even when its new version
+    // arrived as a plain downloaded file.
+    virtual int replaceFile(const fs::path& from, const fs::path& to) = 0;
     virtual int deleteFile(const fs::path& path) = 0;
     virtual int ensureFolder(const fs::path& path) = 0;
     // The content of the file; a missing file is first created empty. nullopt
@@ -54,6 +59,7 @@ class PlatformFileOperations : public FileOperations {
     int makeWritable(const fs::path& path) override;
     bool isNormal(const fs::path& path) override;
     int copyFile(const fs::path& from, const fs::path& to) override;
+    int replaceFile(const fs::path& from, const fs::path& to) override;
     int deleteFile(const fs::path& path) override;
     int ensureFolder(const fs::path& path) override;
     std::optional<std::string> readOrCreate(const fs::path& path) override;

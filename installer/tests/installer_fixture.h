@@ -145,16 +145,12 @@ class FaultyFiles : public PlatformFileOperations {
     void stuckAttributes(const std::string& path) { m_stuck.push_back(path); }
 
     int copyFile(const fs::path& from, const fs::path& to) override {
-        const std::string record = relative(from) + " -> " + relative(to);
-        copies.push_back(record);
-        if (auto it = m_copyFailures.find(record); it != m_copyFailures.end()) return it->second;
-        if (auto it = m_copyFailures.find(relative(to)); it != m_copyFailures.end()) {
-            if (auto left = m_leftovers.find(it->first); left != m_leftovers.end()) {
-                std::ofstream(to, std::ios::binary | std::ios::trunc) << left->second;
-            }
-            return it->second;
-        }
+        if (int error = injectedCopyFailure(from, to)) return error;
         return PlatformFileOperations::copyFile(from, to);
+    }
+    int replaceFile(const fs::path& from, const fs::path& to) override {
+        if (int error = injectedCopyFailure(from, to)) return error;
+        return PlatformFileOperations::replaceFile(from, to);
     }
     int deleteFile(const fs::path& path) override {
         deletes.push_back(relative(path));
@@ -177,6 +173,19 @@ class FaultyFiles : public PlatformFileOperations {
     std::vector<std::string> deletes;
 
   private:
+    // Records the copy; the error number to fail it with, or 0.
+    int injectedCopyFailure(const fs::path& from, const fs::path& to) {
+        const std::string record = relative(from) + " -> " + relative(to);
+        copies.push_back(record);
+        if (auto it = m_copyFailures.find(record); it != m_copyFailures.end()) return it->second;
+        if (auto it = m_copyFailures.find(relative(to)); it != m_copyFailures.end()) {
+            if (auto left = m_leftovers.find(it->first); left != m_leftovers.end()) {
+                std::ofstream(to, std::ios::binary | std::ios::trunc) << left->second;
+            }
+            return it->second;
+        }
+        return 0;
+    }
     std::string relative(const fs::path& path) const {
         return fs::path(path).lexically_relative(m_root).generic_string();
     }

@@ -96,6 +96,11 @@ TEST_F(InstallerProgramTest, ANewVersionIsInstalledAndTheNewAgentStartedInTheAge
     agent.write("TavrelUpdate1.exe", "#!/bin/sh\necho old > OLD_AGENT_STARTED.TXT\n");
     std::filesystem::permissions(agent / "TavrelUpdate1.exe", std::filesystem::perms::owner_all);
     placeStubAgent("NewVersion/TavrelUpdate1.exe");
+    // As downloaded: a plain file, not marked executable.
+    std::filesystem::permissions(
+        agent / "NewVersion/TavrelUpdate1.exe",
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+            std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     agent.makeFolder("OldVersion");
     const std::string newAgent = fileContent(binary("installer_agent_stub"));
 

@@ -238,8 +238,14 @@ TEST_F(InstallerTest, ExitClosesTheWindowWithoutStartingTheAgentAndDropsQueuedSt
 TEST_F(InstallerTest, ANormalInstallationBacksUpReplacesRecordsAndRestartsTheAgent) {
     newAgentVersion();
     agent.write("OldVersion/STALE.DLL", "from an earlier run");
+    namespace fs = std::filesystem;
+    fs::permissions(agent / "TavrelUpdate1.exe", fs::perms::owner_all);
+    fs::permissions(agent / "NewVersion/TavrelUpdate1.exe",
+                    fs::perms::owner_read | fs::perms::owner_write);
     openWindow("/N/S+2");
     tick();
+    // The replaced program is still a program.
+    EXPECT_EQ(fs::status(agent / "TavrelUpdate1.exe").permissions(), fs::perms::owner_all);
 
     EXPECT_EQ(agent.read("OldVersion/TavrelUpdate1.exe"), "old agent");
     EXPECT_EQ(agent.read("TavrelUpdate1.exe"), "new agent");
