@@ -82,8 +82,9 @@ KESVER1_API int32_t KESVER1_CALL EXTRACTFILEBUILDINFO(Kesver1String* path, int32
  * resource. `owner` is the native handle (QWidget::winId) of a window of the
  * calling program to disable while the dialog is open, or 0. Works with or
  * without a Qt application object in the process (it makes one for the
- * dialog's life when there is none); does nothing when called from a thread
- * other than the application's or where no display is available. */
+ * dialog's life when there is none). Called from a thread other than the
+ * application's, or where no display is available, it reads the file into the
+ * record but shows no dialog. */
 KESVER1_API void KESVER1_CALL ABOUT_FILE(intptr_t owner, Kesver1String folder,
                                          Kesver1String fileName);
 

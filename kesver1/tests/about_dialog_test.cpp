@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "kesver1/frm_about.h"
 #include "kesver1/kesver1.h"
@@ -297,6 +298,19 @@ TEST_F(AboutFileTest, FileWithoutVersionResourceShowsNothing) {
         EXPECT_TRUE(owner.isEnabled());
         EXPECT_EQ(fileVersionText(), "0.0.0.0");
     }
+}
+
+TEST_F(AboutFileTest, CallFromAnotherThreadReadsTheFileButShowsNoDialog) {
+    std::string folder = m_folder.path().string();
+    Kesver1String folderText = m_alloc(folder.data(), unsigned(folder.size()));
+    Kesver1String nameText = m_alloc("App.exe", 7);
+    std::thread caller([&] { m_aboutFile(0, folderText, nameText); });
+    caller.join();
+    m_release(folderText);
+    m_release(nameText);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(filledDialog(), nullptr);
+    EXPECT_EQ(fileVersionText(), "1.0.6.1006");
 }
 
 TEST(AboutFileHost, WorksInAProgramWithoutQtApplication) {
