@@ -2,7 +2,8 @@
  * KES04.DLL: the xBase table engine's C interface.
  *
  * The engine reads and writes FoxPro-format tables: the .DBF data file, the
- * .FPT memo file and (through its index part) the structural .CDX index. The
+ * .FPT memo file (dBASE tables: the .DBT memo file) and (through its index
+ * part) the structural .CDX index. The
  * function names are those of the CodeBase family, which the agent binds by
  * name at run time.
  *

@@ -1,5 +1,6 @@
 #include "components/kes04/memo_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 #include <vector>
@@ -37,7 +38,7 @@ int lockWithin(RandomAccessFile& file, uint64_t offset, uint64_t length,
 
 int MemoFile::open(const std::filesystem::path& path, bool readOnly, bool shared,
                    std::chrono::milliseconds lockWait, std::unique_ptr<MemoFile>* out,
-                   std::string* detail) {
+                   std::string* detail, MemoFormat format) {
     int error = 0;
     auto file = RandomAccessFile::open(
         path, readOnly ? RandomAccessFile::OpenMode::kRead : RandomAccessFile::OpenMode::kReadWrite,
@@ -47,6 +48,7 @@ int MemoFile::open(const std::filesystem::path& path, bool readOnly, bool shared
         return code(error == ENOENT ? EngineCode::kNoOpen : EngineCode::kErrOpen);
     }
     std::unique_ptr<MemoFile> memo(new MemoFile(std::move(file), shared, lockWait));
+    memo->m_format = format;
     int rc = memo->readHeader(detail);
     if (rc != 0) {
         *detail = path.string() + ": " + *detail;
@@ -82,13 +84,27 @@ int MemoFile::create(const std::filesystem::path& path, uint16_t blockSize,
 }
 
 int MemoFile::readHeader(std::string* detail) {
-    uint8_t header[8];
-    if (m_file->readExactAt(0, header) != 0) {
-        *detail = "memo file shorter than its 8-byte header";
+    uint8_t header[22];
+    const size_t needed = m_format == MemoFormat::kDbase4 ? 22 : 8;
+    if (m_file->readExactAt(0, std::span(header, needed)) != 0) {
+        *detail = "memo file shorter than its " + std::to_string(needed) + "-byte header";
         return code(EngineCode::kErrData);
     }
-    m_nextFree = platform::loadBE32(header);
-    m_blockSize = platform::loadBE16(header + 6);
+    switch (m_format) {
+        case MemoFormat::kFoxPro:
+            m_nextFree = platform::loadBE32(header);
+            m_blockSize = platform::loadBE16(header + 6);
+            break;
+        case MemoFormat::kDbase3:
+            m_nextFree = platform::loadLE32(header);
+            m_blockSize = 512;
+            break;
+        case MemoFormat::kDbase4:
+            m_nextFree = platform::loadLE32(header);
+            m_blockSize = platform::loadLE16(header + 20);
+            if (m_blockSize == 0) m_blockSize = 512;
+            break;
+    }
     if (m_blockSize == 0) {
         *detail = "offset 6: memo block size 0";
         return code(EngineCode::kErrData);
@@ -107,9 +123,17 @@ int MemoFile::read(uint32_t block, std::string* text, std::string* detail) {
                   ") lies outside the memo file of " + std::to_string(size) + " bytes";
         return code(EngineCode::kErrMemoCorrupt);
     }
+    if (m_format == MemoFormat::kDbase3) return readDbase3(at, size, text);
     uint8_t head[kBlockHeaderSize];
     if (m_file->readExactAt(at, head) != 0) return code(EngineCode::kErrRead);
-    const uint32_t length = platform::loadBE32(head + 4);
+    uint32_t length = platform::loadBE32(head + 4);
+    if (m_format == MemoFormat::kDbase4) {
+        if (platform::loadLE32(head) != 0x0008FFFF || platform::loadLE32(head + 4) < 8) {
+            *detail = "memo at block " + std::to_string(block) + " has no dBASE IV block header";
+            return code(EngineCode::kErrMemoCorrupt);
+        }
+        length = platform::loadLE32(head + 4) - kBlockHeaderSize;
+    }
     if (length > size - at - kBlockHeaderSize) {
         *detail = "memo at block " + std::to_string(block) + " claims " + std::to_string(length) +
                   " bytes, but the file ends " + std::to_string(size - at - kBlockHeaderSize) +
@@ -125,11 +149,31 @@ int MemoFile::read(uint32_t block, std::string* text, std::string* detail) {
     return 0;
 }
 
+int MemoFile::readDbase3(uint64_t at, uint64_t size, std::string* text) {
+    // The text runs to the first 0x1A (dBASE III ends a memo with two).
+    std::vector<uint8_t> chunk(4096);
+    while (at < size) {
+        size_t got = 0;
+        if (m_file->readAt(at, chunk, &got) != 0) return code(EngineCode::kErrRead);
+        if (got == 0) break;
+        auto end = std::find(chunk.begin(), chunk.begin() + std::ptrdiff_t(got), uint8_t(0x1A));
+        text->append(chunk.begin(), end);
+        if (end != chunk.begin() + std::ptrdiff_t(got)) break;
+        at += got;
+    }
+    return 0;
+}
+
+uint64_t MemoFile::totalBytes(size_t textLength) const {
+    return textLength + (m_format == MemoFormat::kDbase3 ? 2 : kBlockHeaderSize);
+}
+
 int MemoFile::allocate(uint32_t blocks, uint32_t* first, std::string* detail) {
     uint8_t header[4];
+    const bool foxPro = m_format == MemoFormat::kFoxPro;
     if (m_shared) {
         if (m_file->readExactAt(0, header) != 0) return code(EngineCode::kErrRead);
-        m_nextFree = platform::loadBE32(header);
+        m_nextFree = foxPro ? platform::loadBE32(header) : platform::loadLE32(header);
     }
     uint64_t size = 0;
     if (m_file->size(&size) != 0) return code(EngineCode::kErrRead);
@@ -143,17 +187,35 @@ int MemoFile::allocate(uint32_t blocks, uint32_t* first, std::string* detail) {
     }
     *first = uint32_t(start);
     m_nextFree = uint32_t(start + blocks);
-    platform::storeBE32(header, m_nextFree);
+    if (foxPro) {
+        platform::storeBE32(header, m_nextFree);
+    } else {
+        platform::storeLE32(header, m_nextFree);
+    }
     return m_file->writeAt(0, header) == 0 ? 0 : code(EngineCode::kErrWrite);
 }
 
 int MemoFile::writeMemo(uint32_t block, std::string_view text, uint32_t type) {
     m_unsynced = true;
-    const uint64_t total = kBlockHeaderSize + text.size();
+    const uint64_t total = totalBytes(text.size());
     std::vector<uint8_t> bytes(size_t(blocksFor(total, m_blockSize) * m_blockSize), 0);
-    platform::storeBE32(bytes.data(), type);
-    platform::storeBE32(bytes.data() + 4, uint32_t(text.size()));
-    std::copy(text.begin(), text.end(), bytes.begin() + kBlockHeaderSize);
+    switch (m_format) {
+        case MemoFormat::kFoxPro:
+            platform::storeBE32(bytes.data(), type);
+            platform::storeBE32(bytes.data() + 4, uint32_t(text.size()));
+            std::copy(text.begin(), text.end(), bytes.begin() + kBlockHeaderSize);
+            break;
+        case MemoFormat::kDbase4:
+            platform::storeLE32(bytes.data(), 0x0008FFFF);
+            platform::storeLE32(bytes.data() + 4, uint32_t(total));
+            std::copy(text.begin(), text.end(), bytes.begin() + kBlockHeaderSize);
+            break;
+        case MemoFormat::kDbase3:
+            std::copy(text.begin(), text.end(), bytes.begin());
+            bytes[text.size()] = 0x1A;
+            bytes[text.size() + 1] = 0x1A;
+            break;
+    }
     return m_file->writeAt(uint64_t(block) * m_blockSize, bytes) == 0 ? 0
                                                                       : code(EngineCode::kErrWrite);
 }
@@ -164,8 +226,8 @@ int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uin
     if (text.empty()) return 0;
     if (!m_file->writable()) return code(EngineCode::kErrReadOnly);
     if (text.size() > 0xFFFFFFFFu - kBlockHeaderSize) return code(EngineCode::kErrValue);
-    const uint64_t needed = blocksFor(kBlockHeaderSize + text.size(), m_blockSize);
-    if (oldBlock != 0) {
+    const uint64_t needed = blocksFor(totalBytes(text.size()), m_blockSize);
+    if (oldBlock != 0 && m_format == MemoFormat::kFoxPro) {
         std::string old;
         std::string ignored;
         if (read(oldBlock, &old, &ignored) == 0 &&

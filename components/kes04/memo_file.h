@@ -21,6 +21,15 @@
 // follows the header, whose size other engines choose): existing files are
 // read by their pointers and extended from max(next free, end of file).
 //
+// dBASE memo files (.DBT, tables 0x83 and 0x8B) are read and extended the
+// same way, with their own layouts (integers little-endian):
+//   dBASE III: offset 0 next free block (u32); blocks of 512 bytes; a memo is
+//              its text ended by 0x1A 0x1A.
+//   dBASE IV:  offset 0 next free block (u32), offset 20 block size (u16, 0 =
+//              512); a memo starts with FF FF 08 00 and its length (u32, the
+//              8 header bytes included), then the text.
+// dBASE memos are always written into new blocks.
+//
 // Locking: allocation (reading and advancing "next free") happens under an
 // exclusive lock on byte 0x40000000 of the memo file (the byte CodeBase takes),
 // in shared mode only.
@@ -41,13 +50,19 @@ inline constexpr uint64_t kMemoLockOffset = 0x40000000;
 inline constexpr uint32_t kMemoHeaderSize = 512;
 inline constexpr uint16_t kDefaultMemoBlockSize = 64;
 
+enum class MemoFormat {
+    kFoxPro,  // .FPT
+    kDbase3,  // .DBT of dBASE III
+    kDbase4,  // .DBT of dBASE IV
+};
+
 class MemoFile {
   public:
     // Opens an existing memo file. Returns 0, or kNoOpen/kErrOpen (missing,
     // no access), kErrData (header cut off or block size 0) with `*detail`.
     static int open(const std::filesystem::path& path, bool readOnly, bool shared,
                     std::chrono::milliseconds lockWait, std::unique_ptr<MemoFile>* out,
-                    std::string* detail);
+                    std::string* detail, MemoFormat format = MemoFormat::kFoxPro);
     // Creates a new, empty memo file (header only), replacing any old file.
     static int create(const std::filesystem::path& path, uint16_t blockSize,
                       std::unique_ptr<MemoFile>* out, std::string* detail);
@@ -81,10 +96,13 @@ class MemoFile {
     int readHeader(std::string* detail);
     int allocate(uint32_t blocks, uint32_t* first, std::string* detail);
     int writeMemo(uint32_t block, std::string_view text, uint32_t type);
+    int readDbase3(uint64_t at, uint64_t size, std::string* text);
+    uint64_t totalBytes(size_t textLength) const;
 
     std::unique_ptr<platform::RandomAccessFile> m_file;
     bool m_shared;
     std::chrono::milliseconds m_lockWait;
+    MemoFormat m_format = MemoFormat::kFoxPro;
     uint32_t m_blockSize = kDefaultMemoBlockSize;
     uint32_t m_nextFree = 0;
     bool m_unsynced = false;  // Written since the last sync.

@@ -141,17 +141,20 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
     }
     const bool hasMemo = std::any_of(m_header.layout.fields.begin(), m_header.layout.fields.end(),
                                      [](const FieldLayout& f) { return isMemoType(f.type); });
-    if (hasMemo && isDbtVersion(m_header.version)) {
-        m_memoUnsupported = true;
-    } else if (hasMemo) {
-        auto memoPath = platform::findPath(sibling(path, ".FPT"));
+    if (hasMemo) {
+        const bool dbt = isDbtVersion(m_header.version);
+        const char* extension = dbt ? ".DBT" : ".FPT";
+        auto memoPath = platform::findPath(sibling(path, extension));
         if (!memoPath) {
-            *detail =
-                path.string() + ": its memo file " + sibling(path, ".FPT").string() + " is missing";
+            *detail = path.string() + ": its memo file " + sibling(path, extension).string() +
+                      " is missing";
             return code(EngineCode::kErrOpen);
         }
+        const MemoFormat format = !dbt                       ? MemoFormat::kFoxPro
+                                  : m_header.version == 0x83 ? MemoFormat::kDbase3
+                                                             : MemoFormat::kDbase4;
         rc = MemoFile::open(*memoPath, m_options.readOnly, shared(), m_options.lockWait, &m_memo,
-                            detail);
+                            detail, format);
         if (rc != 0) return rc;
     }
     m_newLockScheme =
@@ -775,9 +778,7 @@ int Table::assignText(size_t index, std::string_view text) {
     if (m_eof && !m_appending) return fail(code(EngineCode::kErrEntry), "no current record");
     const FieldLayout& field = m_header.layout.fields[index];
     if (isMemoType(field.type)) {
-        if (!m_memo)
-            return fail(code(EngineCode::kErrFieldType),
-                        "memo files of dBASE tables are not supported");
+        if (!m_memo) return fail(code(EngineCode::kErrFieldType), "the table has no memo file");
         m_memos[index] = MemoSlot{true, true, std::string(text)};
         m_changed = true;
         return 0;

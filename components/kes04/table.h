@@ -175,7 +175,6 @@ class Table final : public RecordSource {
     std::unique_ptr<MemoFile> m_memo;
     std::unique_ptr<TableIndex> m_index;
     bool m_newLockScheme = false;
-    bool m_memoUnsupported = false;  // dBASE .DBT memos: read as empty, not written.
 
     uint32_t m_count = 0;           // Records known to exist.
     uint32_t m_diskCount = 0;       // Count as written in the file header.

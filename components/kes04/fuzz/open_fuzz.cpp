@@ -1,6 +1,7 @@
 // Opens arbitrary bytes as a table and its memo file and reads everything:
 // every record, every field as text, every memo. Input: two bytes (LE) giving
-// the length of the .DBF part, then the .DBF bytes, then the .FPT bytes.
+// the length of the .DBF part, then the .DBF bytes, then the memo file's bytes
+// (offered both as .FPT and as dBASE .DBT).
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t dbfSize = std::min<size_t>(size - 2, size_t(data[0]) | (size_t(data[1]) << 8));
     write(folder() / "F.DBF", data + 2, dbfSize);
     write(folder() / "F.FPT", data + 2 + dbfSize, size - 2 - dbfSize);
+    write(folder() / "F.DBT", data + 2 + dbfSize, size - 2 - dbfSize);
 
     TableOptions options;
     options.accessMode = AccessMode::kDenyRW;

@@ -4,6 +4,7 @@
   dbf_peer.py dbfread TABLE   read TABLE with python3-dbfread
   dbf_peer.py dbf TABLE       read TABLE with python3-dbf
   dbf_peer.py write TABLE N   write a FoxPro table of N records with python3-dbf
+  dbf_peer.py write-db3 TABLE N   a dBASE III table with a .DBT memo file
   dbf_peer.py write-vfp TABLE N   the same as a Visual FoxPro table with I B Y T fields
 
 Every command prints one JSON object per record, in file order:
@@ -122,6 +123,18 @@ def write_vfp(path, count):
     table.close()
 
 
+def write_db3(path, count):
+    """A dBASE III table with a .DBT memo file."""
+    import dbf
+    table = dbf.Table(path, 'NAME C(10); NOTES M', dbf_type='db3', codepage=CODEPAGE)
+    table.open(dbf.READ_WRITE)
+    for i in range(count):
+        notes = ('dbt memo %d ' % i) * (i % 60)
+        table.append(('d%d' % i, notes))
+        print(json.dumps({'_deleted': False, 'NAME': 'd%d' % i, 'NOTES': notes}))
+    table.close()
+
+
 def main():
     command, path = sys.argv[1], sys.argv[2]
     if command == 'dbfread':
@@ -130,6 +143,8 @@ def main():
         read_dbf(path)
     elif command == 'write':
         write_table(path, int(sys.argv[3]))
+    elif command == 'write-db3':
+        write_db3(path, int(sys.argv[3]))
     elif command == 'write-vfp':
         write_vfp(path, int(sys.argv[3]))
     else:

@@ -230,5 +230,37 @@ TEST(Interop, VisualFoxProTablesReadAsTextAndKeepTheirLayout) {
     EXPECT_EQ(rows.back().at("NOTES").get<std::string>(), "ours");
 }
 
+TEST(Interop, DbaseTablesKeepTheirDbtMemoFile) {
+    TempDir dir;
+    int status = -1;
+    std::vector<json> written = parseLines(
+        run("/usr/bin/python3 " + sourceDir() + "/components/kes04/tests/dbf_peer.py write-db3 " +
+                (dir / "D3.DBF").string() + " 80",
+            &status));
+    ASSERT_EQ(status, 0);
+    auto t = openTable(dir / "D3", exclusive());
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->header().version, 0x83);
+    size_t i = 0;
+    for (int rc = t->top(); rc == 0; rc = t->skip(1), ++i) {
+        ASSERT_LT(i, written.size());
+        EXPECT_EQ(text(*t, "NOTES"), written[i].at("NOTES").get<std::string>()) << i;
+    }
+    EXPECT_EQ(i, written.size());
+    ASSERT_EQ(t->go(2, false), 0);
+    ASSERT_EQ(assign(*t, "NOTES", std::string(1500, 'g')), 0);  // grows: new blocks
+    ASSERT_EQ(t->appendStart(false), 0);
+    ASSERT_EQ(t->blank(), 0);
+    ASSERT_EQ(assign(*t, "NAME", "ours"), 0);
+    ASSERT_EQ(assign(*t, "NOTES", "our memo"), 0);
+    ASSERT_EQ(t->append(), 0);
+    ASSERT_EQ(t->close(), 0);
+    std::vector<json> rows = parseLines(peer("dbf", dir / "D3.DBF"));
+    ASSERT_EQ(rows.size(), 81u);
+    EXPECT_EQ(rows[1].at("NOTES").get<std::string>(), std::string(1500, 'g'));
+    EXPECT_EQ(rows[2].at("NOTES").get<std::string>(), written[2].at("NOTES").get<std::string>());
+    EXPECT_EQ(rows.back().at("NOTES").get<std::string>(), "our memo");
+}
+
 }  // namespace
 }  // namespace tavrel::kes04
