@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libcurl4-openssl-dev libzip-dev libssl-dev nlohmann-json3-dev
     python3 python3-pyftpdlib python3-dbf python3-dbfread
-    xvfb x11-apps zip unzip
+    xvfb xauth zip unzip
 )
 
 missing=()
