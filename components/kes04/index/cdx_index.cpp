@@ -74,6 +74,11 @@ CdxStatus parseTagExpressions(const std::string& keyText, const std::string& for
 
 bool CdxTag::keyFor(const RecordView& record, std::string& key) const {
     if (m_filter && !m_filter->isTrue(record)) return false;
+    keyIgnoringFilter(record, key);
+    return true;
+}
+
+void CdxTag::keyIgnoringFilter(const RecordView& record, std::string& key) const {
     const Value v = m_key->evaluate(record);
     if (m_type == ValueType::Numeric && m_header.keyLength == 4) {
         // An integer field alone keys as a 4-byte big-endian integer with the
@@ -82,11 +87,10 @@ bool CdxTag::keyFor(const RecordView& record, std::string& key) const {
         key.resize(4);
         platform::storeBE32(reinterpret_cast<uint8_t*>(key.data()),
                             uint32_t(int32_t(d)) ^ 0x80000000u);
-        return true;
+        return;
     }
     key.resize(m_header.keyLength);
     encodeKey(v, m_header.keyLength, reinterpret_cast<uint8_t*>(key.data()));
-    return true;
 }
 
 CdxIndex::CdxIndex(std::unique_ptr<PageStore> store, const RecordLayout& layout)

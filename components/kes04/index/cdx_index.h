@@ -64,6 +64,8 @@ class CdxTag {
 
     // The record's key in `key`; false when the filter leaves the record out.
     bool keyFor(const RecordView& record, std::string& key) const;
+    // The record's key whether or not the filter keeps it.
+    void keyIgnoringFilter(const RecordView& record, std::string& key) const;
 
   private:
     friend class CdxIndex;

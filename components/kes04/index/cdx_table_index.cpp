@@ -1,0 +1,353 @@
+#include "components/kes04/index/cdx_table_index.h"
+
+#include <cctype>
+#include <cerrno>
+#include <thread>
+
+#include "components/kes04/index/key_encoding.h"
+#include "platform/files.h"
+
+namespace tavrel::kes04::cdx {
+
+using platform::RandomAccessFile;
+
+bool FilePageStore::read(uint64_t offset, uint8_t* out, size_t count) {
+    return m_file->readExactAt(offset, std::span<uint8_t>(out, count)) == 0;
+}
+
+bool FilePageStore::write(uint64_t offset, const uint8_t* data, size_t count) {
+    return m_file->writeAt(offset, std::span<const uint8_t>(data, count)) == 0;
+}
+
+uint64_t FilePageStore::size() {
+    uint64_t s = 0;
+    return m_file->size(&s) == 0 ? s : 0;
+}
+
+bool FilePageStore::truncate(uint64_t size) { return m_file->truncate(size) == 0; }
+
+bool FilePageStore::flush() { return true; }  // the table's flush syncs its files
+
+int engineCode(CdxStatus status) {
+    switch (status) {
+        case CdxStatus::Ok:
+            return 0;
+        case CdxStatus::Corrupt:
+            return code(EngineCode::kErrIndex);
+        case CdxStatus::Io:
+            return code(EngineCode::kErrWrite);
+        case CdxStatus::BadExpression:
+            return code(EngineCode::kErrExpression);
+        case CdxStatus::BadTagName:
+        case CdxStatus::DuplicateTag:
+        case CdxStatus::KeyTooLong:
+            return code(EngineCode::kErrTagInfo);
+        case CdxStatus::UniqueViolation:
+            return code(EngineCode::kUnique);
+        case CdxStatus::ReadOnlyTag:
+            return code(EngineCode::kErrIndex);
+    }
+    return code(EngineCode::kErrIndex);
+}
+
+RecordLayout layoutFor(const kes04::RecordLayout& layout, const std::string& alias) {
+    RecordLayout l;
+    l.alias = alias;
+    l.recordLength = layout.recordLength;
+    for (const FieldLayout& f : layout.fields)
+        l.fields.push_back(FieldDef{f.name, f.type, f.offset, f.length, f.decimals});
+    return l;
+}
+
+namespace {
+
+// The table's records for a rebuild or a check, read one by one.
+class TableRecords final : public RecordSource {
+  public:
+    explicit TableRecords(kes04::RecordSource& source) : m_source(source) {}
+    uint32_t recordCount() override { return m_source.recordCount(); }
+    bool forEach(const std::function<bool(const RecordView&)>& visit) override {
+        const uint32_t n = m_source.recordCount();
+        std::vector<uint8_t> row;
+        for (uint32_t r = 1; r <= n; ++r) {
+            if (m_source.readRecord(r, row) != 0) return false;
+            if (!visit(RecordView{row, r})) break;
+        }
+        return true;
+    }
+
+  private:
+    kes04::RecordSource& m_source;
+};
+
+int tagSpecFor(const kes04::TagSpec& in, TagSpec& out) {
+    out.name = in.name;
+    out.keyExpr = in.expression;
+    out.forExpr = in.filter;
+    switch (in.unique) {
+        case 0:
+            out.uniqueness = kUniqueNone;
+            break;
+        case 15:
+        case 20:
+            out.uniqueness = kUniqueRefuse;
+            break;
+        case 25:
+            out.uniqueness = kUniqueContinue;
+            break;
+        default:
+            return code(EngineCode::kErrTagInfo);
+    }
+    if (in.descending != 0 && in.descending != 10) return code(EngineCode::kErrTagInfo);
+    out.descending = in.descending == 10;
+    return 0;
+}
+
+std::string upperStem(const std::filesystem::path& p) {
+    std::string s = p.stem().string();
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+// The selected tag as a navigation order for the table.
+class CdxTableIndex::TagOrder final : public RecordOrder {
+  public:
+    TagOrder(CdxTableIndex& owner, CdxTag& tag) : m_owner(owner), m_tag(tag) {}
+
+    int top(uint32_t* recno) override { return ends(true, recno); }
+    int bottom(uint32_t* recno) override { return ends(false, recno); }
+
+    int skip(uint32_t from, RecordBytes current, int64_t count, uint32_t* recno) override {
+        int rc = m_owner.lock(false);
+        if (rc != 0) return rc;
+        *recno = from;
+        CdxIndex& idx = *m_owner.m_index;
+        std::string key;
+        m_tag.keyIgnoringFilter(RecordView{current, from}, key);
+        CdxCursor c;
+        CdxStatus s = idx.locate(m_tag, key, from, c);
+        const bool forward = count >= 0;
+        int64_t steps = forward ? count : -count;
+        if (s == CdxStatus::Ok && !(c.valid && c.record == from && c.key == key)) {
+            // The record has no entry: the nearest entry on the way is the first step.
+            if (!forward) s = c.valid ? idx.prev(m_tag, c) : idx.last(m_tag, c);
+            if (steps > 0)
+                --steps;
+            else if (s == CdxStatus::Ok && c.valid)
+                *recno = c.record;
+            if (s == CdxStatus::Ok && !c.valid) return m_owner.finish(forward ? kEof : kBof);
+            if (s == CdxStatus::Ok) *recno = c.record;
+        }
+        while (s == CdxStatus::Ok && steps > 0) {
+            s = forward ? idx.next(m_tag, c) : idx.prev(m_tag, c);
+            if (s != CdxStatus::Ok) break;
+            if (!c.valid) return m_owner.finish(forward ? kEof : kBof);
+            *recno = c.record;
+            --steps;
+        }
+        return m_owner.finish(engineCode(s));
+    }
+
+  private:
+    static constexpr int kEof = code(EngineCode::kEof);
+    static constexpr int kBof = code(EngineCode::kBof);
+
+    int ends(bool top, uint32_t* recno) {
+        int rc = m_owner.lock(false);
+        if (rc != 0) return rc;
+        CdxCursor c;
+        const CdxStatus s =
+            top ? m_owner.m_index->first(m_tag, c) : m_owner.m_index->last(m_tag, c);
+        if (s != CdxStatus::Ok) return m_owner.finish(engineCode(s));
+        if (!c.valid) return m_owner.finish(kEof);
+        *recno = c.record;
+        return m_owner.finish(0);
+    }
+
+    CdxTableIndex& m_owner;
+    CdxTag& m_tag;
+};
+
+CdxTableIndex::~CdxTableIndex() = default;
+
+int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableIndex>* out) {
+    try {
+        if (!request.layout || !out) return code(EngineCode::kErrParameterNull);
+        std::filesystem::path path = request.tablePath;
+        path.replace_extension(".CDX");
+        const auto existing = platform::findPath(path);
+        const std::string alias = upperStem(request.tablePath);
+        std::unique_ptr<CdxTableIndex> idx(new CdxTableIndex());
+        idx->m_layout = layoutFor(*request.layout, alias);
+        idx->m_records = request.records;
+        idx->m_mode = request.accessMode;
+        idx->m_readOnly = request.readOnly;
+
+        if (request.create) {
+            std::vector<TagSpec> specs(request.tags.size());
+            for (size_t i = 0; i < specs.size(); ++i) {
+                int rc = tagSpecFor(request.tags[i], specs[i]);
+                if (rc != 0) return rc;
+                const CdxStatus s = CdxIndex::validateSpec(specs[i], idx->m_layout);
+                if (s != CdxStatus::Ok) return engineCode(s);
+            }
+            if (existing && request.safety) return code(EngineCode::kNoCreate);
+            int err = 0;
+            auto file = RandomAccessFile::open(existing ? *existing : platform::resolvePath(path),
+                                               RandomAccessFile::OpenMode::kCreateTruncate, &err);
+            if (!file) return code(EngineCode::kErrCreate);
+            auto store = std::make_unique<FilePageStore>(std::move(file));
+            idx->m_store = store.get();
+            CdxStatus s;
+            idx->m_index = CdxIndex::create(std::move(store), idx->m_layout, &s);
+            if (!idx->m_index) return engineCode(s);
+            for (const TagSpec& spec : specs) {
+                s = idx->m_index->addTag(spec);
+                if (s != CdxStatus::Ok) return engineCode(s);
+            }
+            s = idx->m_index->flush();
+            if (s != CdxStatus::Ok) return engineCode(s);
+        } else {
+            if (!existing) return code(EngineCode::kNoOpen);
+            int err = 0;
+            auto file =
+                RandomAccessFile::open(*existing,
+                                       request.readOnly ? RandomAccessFile::OpenMode::kRead
+                                                        : RandomAccessFile::OpenMode::kReadWrite,
+                                       &err);
+            if (!file) return code(EngineCode::kErrOpen);
+            const bool shared = request.accessMode == AccessMode::kDenyNone;
+            if (shared &&
+                file->lock(kIndexLockOffset, 1, RandomAccessFile::LockKind::kShared, true) != 0)
+                return code(EngineCode::kErrLock);
+            auto store = std::make_unique<FilePageStore>(std::move(file));
+            FilePageStore* raw = store.get();
+            CdxStatus s;
+            idx->m_index = CdxIndex::open(std::move(store), idx->m_layout, &s);
+            if (!idx->m_index)
+                return s == CdxStatus::BadExpression ? engineCode(s) : code(EngineCode::kErrIndex);
+            idx->m_store = raw;
+            if (shared) raw->file().unlock(kIndexLockOffset, 1);
+        }
+        *out = std::move(idx);
+        return 0;
+    } catch (...) {
+        return code(EngineCode::kErrMemory);
+    }
+}
+
+int CdxTableIndex::lock(bool forWrite) {
+    if (m_mode != AccessMode::kDenyNone || m_locked) return 0;
+    const auto kind = forWrite && !m_readOnly ? RandomAccessFile::LockKind::kExclusive
+                                              : RandomAccessFile::LockKind::kShared;
+    const auto deadline = std::chrono::steady_clock::now() + m_lockWait;
+    for (;;) {
+        const int err = m_store->file().lock(kIndexLockOffset, 1, kind, false);
+        if (err == 0) break;
+        if ((err != EAGAIN && err != EACCES) || std::chrono::steady_clock::now() >= deadline)
+            return code(EngineCode::kLocked);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_locked = true;
+    const CdxStatus s = m_index->refresh();
+    if (s != CdxStatus::Ok) {
+        unlock();
+        return engineCode(s);
+    }
+    return 0;
+}
+
+void CdxTableIndex::unlock() {
+    if (!m_locked) return;
+    m_store->file().unlock(kIndexLockOffset, 1);
+    m_locked = false;
+}
+
+int CdxTableIndex::finish(int rc) {
+    unlock();
+    return rc;
+}
+
+int CdxTableIndex::recordChanging(uint32_t recno, RecordBytes before, RecordBytes after) {
+    if (m_readOnly) return code(EngineCode::kErrReadOnly);
+    int rc = lock(true);
+    if (rc != 0) return rc;
+    CdxStatus s = m_index->applyChange(recno, before, after);
+    if (s == CdxStatus::Ok && m_mode == AccessMode::kDenyNone) s = m_index->flush();
+    return finish(engineCode(s));
+}
+
+int CdxTableIndex::flush() {
+    if (m_readOnly) return 0;
+    int rc = lock(true);
+    if (rc != 0) return rc;
+    return finish(engineCode(m_index->flush()));
+}
+
+void CdxTableIndex::fileMayHaveChanged() {
+    // Shared-mode reads refresh under the index lock anyway; nothing to keep.
+}
+
+RecordOrder* CdxTableIndex::selectedOrder() { return m_order.get(); }
+
+void CdxTableIndex::select(CdxTag* tag) {
+    m_selected = tag;
+    m_order = tag ? std::make_unique<TagOrder>(*this, *tag) : nullptr;
+}
+
+int CdxTableIndex::seek(std::string_view text, uint32_t* recno) {
+    if (!m_selected) return code(EngineCode::kNoTag);
+    int rc = lock(false);
+    if (rc != 0) return rc;
+    CdxTag& tag = *m_selected;
+    CdxCursor c;
+    bool found = false;
+    const CdxStatus s =
+        m_index->seek(tag, seekKeyFromText(text, tag.keyType(), tag.keyLength()), c, found);
+    if (s != CdxStatus::Ok) return finish(engineCode(s));
+    if (!c.valid) return finish(code(EngineCode::kEof));
+    *recno = c.record;
+    return finish(found ? 0 : code(EngineCode::kAfter));
+}
+
+int CdxTableIndex::seekNext(std::string_view text, uint32_t current, RecordBytes currentBytes,
+                            uint32_t* recno) {
+    if (!m_selected) return code(EngineCode::kNoTag);
+    CdxTag& tag = *m_selected;
+    const std::string search = seekKeyFromText(text, tag.keyType(), tag.keyLength());
+    std::string key;
+    const bool inTag =
+        current != 0 && !currentBytes.empty() && tag.keyFor(RecordView{currentBytes, current}, key);
+    if (!inTag || key.compare(0, search.size(), search) != 0) return seek(text, recno);
+    int rc = lock(false);
+    if (rc != 0) return rc;
+    CdxCursor c;
+    CdxStatus s = m_index->locate(tag, key, current, c);
+    if (s == CdxStatus::Ok && c.valid && c.record == current && c.key == key)
+        s = m_index->next(tag, c);
+    if (s != CdxStatus::Ok) return finish(engineCode(s));
+    if (!c.valid) return finish(code(EngineCode::kEof));
+    *recno = c.record;
+    return finish(c.key.compare(0, search.size(), search) == 0 ? 0 : code(EngineCode::kEntry));
+}
+
+int CdxTableIndex::reindex() {
+    if (m_readOnly) return code(EngineCode::kErrReadOnly);
+    if (!m_records) return code(EngineCode::kErrParameterNull);
+    int rc = lock(true);
+    if (rc != 0) return rc;
+    TableRecords records(*m_records);
+    return finish(engineCode(m_index->reindex(records)));
+}
+
+int CdxTableIndex::check(std::vector<std::string>& problems) {
+    if (!m_records) return code(EngineCode::kErrParameterNull);
+    int rc = lock(false);
+    if (rc != 0) return rc;
+    TableRecords records(*m_records);
+    return finish(engineCode(m_index->checkData(records, problems)));
+}
+
+}  // namespace tavrel::kes04::cdx
