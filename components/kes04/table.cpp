@@ -105,8 +105,6 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
         *detail = path.string() + " is in use by another program in a mode that excludes this open";
         return code(EngineCode::kErrOpen);
     }
-    uint64_t size = 0;
-    if (m_file->size(&size) != 0) return code(EngineCode::kErrRead);
     std::vector<uint8_t> bytes(kDbfHeaderSize);
     size_t got = 0;
     if (m_file->readAt(0, bytes, &got) != 0) return code(EngineCode::kErrRead);
@@ -117,24 +115,7 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
         if (m_file->readAt(0, bytes, &got) != 0) return code(EngineCode::kErrRead);
         rc = parseFieldDescriptors(platform::ByteView(bytes.data(), got), &m_header, detail);
     }
-    if (rc == 0) {
-        const uint64_t dataEnd =
-            m_header.headerLength + uint64_t(m_header.recordCount) * m_header.layout.recordLength;
-        if (dataEnd > size) {
-            *detail = "offset 4: record count " + std::to_string(m_header.recordCount) + " needs " +
-                      std::to_string(dataEnd) + " bytes, but the file has " + std::to_string(size);
-            rc = code(EngineCode::kErrData);
-        } else {
-            // Whether this file keeps an end-of-file mark. Another process may
-            // be between writing a record and its count, so the last byte of
-            // the file counts as well as the byte after the counted records.
-            uint8_t mark = 0, last = 0;
-            m_eofMarkPending =
-                size > dataEnd &&
-                ((m_file->readExactAt(dataEnd, std::span(&mark, 1)) == 0 && mark == kEofMark) ||
-                 (m_file->readExactAt(size - 1, std::span(&last, 1)) == 0 && last == kEofMark));
-        }
-    }
+    if (rc == 0) rc = checkDataExtent(detail);
     if (rc != 0) {
         *detail = path.string() + ": " + *detail;
         return rc;
@@ -157,8 +138,6 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
                             detail, format);
         if (rc != 0) return rc;
     }
-    m_newLockScheme =
-        (m_header.flags & kFlagStructuralIndex) != 0 || isVisualFoxPro(m_header.version);
     m_count = m_diskCount = m_header.recordCount;
     m_record = blankRecord(m_header.layout);
     m_original = m_record;
@@ -166,6 +145,39 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
     m_recno = 0;
     m_eof = false;
     return 0;
+}
+
+int Table::checkDataExtent(std::string* detail) {
+    m_newLockScheme =
+        (m_header.flags & kFlagStructuralIndex) != 0 || isVisualFoxPro(m_header.version);
+    // In shared use another program may be appending right now: look at the
+    // count, the size and the end mark together, under a shared hold of the
+    // append lock (appenders take it exclusively).
+    const bool guard = shared() || m_options.readOnly;
+    if (guard && lockWithin(*m_file, headerLockOffset(), 1, m_options.lockWait,
+                            RandomAccessFile::LockKind::kShared) != 0) {
+        *detail = "the append lock stays taken by another program";
+        return code(EngineCode::kErrOpen);
+    }
+    int rc = guard ? rereadCount(&m_header.recordCount) : 0;
+    uint64_t size = 0;
+    if (rc == 0 && m_file->size(&size) != 0) rc = code(EngineCode::kErrRead);
+    const uint64_t dataEnd =
+        m_header.headerLength + uint64_t(m_header.recordCount) * m_header.layout.recordLength;
+    if (rc == 0 && dataEnd > size) {
+        *detail = "offset 4: record count " + std::to_string(m_header.recordCount) + " needs " +
+                  std::to_string(dataEnd) + " bytes, but the file has " + std::to_string(size);
+        rc = code(EngineCode::kErrData);
+    }
+    if (rc == 0) {
+        // Whether this file keeps an end-of-file mark after its last record.
+        uint8_t mark = 0;
+        m_eofMarkPending = size > dataEnd &&
+                           m_file->readExactAt(dataEnd, std::span(&mark, 1)) == 0 &&
+                           mark == kEofMark;
+    }
+    if (guard) m_file->unlock(headerLockOffset(), 1);
+    return rc;
 }
 
 int Table::takeShareLocks() {

@@ -167,6 +167,7 @@ class Table final : public RecordSource {
     int lockHeader();
     void unlockHeader();
     int takeShareLocks();
+    int checkDataExtent(std::string* detail);
 
     std::filesystem::path m_path;
     TableOptions m_options;

@@ -2,9 +2,11 @@
 // writers apart.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <set>
 
 #include "platform/byte_order.h"
+#include "platform/random_access_file.h"
 #include "test_support.h"
 
 namespace tavrel::kes04 {
@@ -19,9 +21,18 @@ std::string expectedMemo(const std::string& id, int i) {
     return id + std::string(size_t(i % 500), char('a' + i % 26));
 }
 
-TEST(SharedAppend, TwoProcessesAppendingAtOnceLoseNothing) {
+// Runs with both lock schemes: the FoxPro 2.x one (header byte 0x40000000)
+// and the one of tables with a structural index (header byte 0x7FFFFFFE).
+class SharedAppend : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SharedAppend, TwoProcessesAppendingAtOnceLoseNothing) {
     TempDir dir;
     createTable(dir / "SHARED", kFields, sharedAccess())->close();
+    if (GetParam()) {
+        std::string dbf = readBytes(dir / "SHARED.DBF");
+        dbf[28] = char(0x01);  // structural index flag; no index support in the helper
+        writeBytes(dir / "SHARED.DBF", dbf);
+    }
     const std::string helper =
         binDir() + "/kes04_append_helper " + binDir() + "/KES04.DLL " + (dir / "SHARED").string();
     const int count = 5000;
@@ -61,10 +72,15 @@ TEST(SharedAppend, TwoProcessesAppendingAtOnceLoseNothing) {
     EXPECT_EQ(dbf.size(),
               platform::loadLE16(p + 8) + size_t(2 * count) * platform::loadLE16(p + 10) + 1);
     EXPECT_EQ(dbf.back(), '\x1A');
+    EXPECT_EQ(uint8_t(dbf[28]), GetParam() ? 0x01 : 0x00);
     const std::string fpt = readBytes(dir / "SHARED.FPT");
     const uint8_t* m = reinterpret_cast<const uint8_t*>(fpt.data());
     EXPECT_EQ(size_t(platform::loadBE32(m)) * platform::loadBE16(m + 6), fpt.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(LockSchemes, SharedAppend, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "IndexedTable" : "PlainTable";
+});
 
 TEST(SharedLocks, ARecordLockedByOneWriterHoldsOffAnother) {
     TempDir dir;
@@ -96,6 +112,46 @@ TEST(SharedLocks, ARecordLockedByOneWriterHoldsOffAnother) {
     EXPECT_EQ(first->recordCount(), 4u);
     ASSERT_EQ(first->go(1, false), 0);
     EXPECT_EQ(text(*first, "ID"), "theirs");
+}
+
+// Another FoxPro-family program holds the lock bytes of the documented
+// schemes: our writers must wait for exactly those bytes.
+TEST_P(SharedAppend, WritersWaitForTheFoxProLockBytes) {
+    using platform::RandomAccessFile;
+    TempDir dir;
+    createTable(dir / "F", kFields, sharedAccess())->close();
+    std::string dbf = readBytes(dir / "F.DBF");
+    if (GetParam()) dbf[28] = char(0x01);
+    writeBytes(dir / "F.DBF", dbf);
+    const uint64_t headerLength = 32 + 3 * 32 + 1, recordLength = 1 + 12 + 6 + 10;
+    const uint64_t headerByte = GetParam() ? 0x7FFFFFFE : 0x40000000;
+    const uint64_t record1Byte = GetParam() ? 0x7FFFFFFD : 0x40000000 + headerLength;
+    const uint64_t record2Byte = GetParam() ? 0x7FFFFFFC : 0x40000000 + headerLength + recordLength;
+    auto other = RandomAccessFile::open(dir / "F.DBF", RandomAccessFile::OpenMode::kReadWrite);
+    ASSERT_TRUE(other);
+    TableOptions impatient = sharedAccess();
+    impatient.lockWait = std::chrono::milliseconds(30);
+    auto t = openTable(dir / "F", impatient);
+    ASSERT_TRUE(t);
+
+    ASSERT_EQ(other->lock(headerByte, 1, RandomAccessFile::LockKind::kExclusive), 0);
+    EXPECT_EQ(t->appendBlank(), code(EngineCode::kLocked));
+    EXPECT_EQ(t->recordCount(), 0u);
+    ASSERT_EQ(other->unlock(headerByte, 1), 0);
+    ASSERT_EQ(t->appendBlank(), 0);
+    ASSERT_EQ(t->appendBlank(), 0);
+    ASSERT_EQ(t->unlock(), 0);
+
+    ASSERT_EQ(other->lock(record1Byte, 1, RandomAccessFile::LockKind::kExclusive), 0);
+    EXPECT_EQ(t->go(1, true), code(EngineCode::kLocked));
+    EXPECT_EQ(t->go(2, true), 0);  // its neighbour is free
+    ASSERT_EQ(t->unlock(), 0);
+    // And the engine's own record lock sits where the other program looks.
+    ASSERT_EQ(other->unlock(record1Byte, 1), 0);
+    ASSERT_EQ(t->go(2, true), 0);
+    EXPECT_EQ(other->lock(record2Byte, 1, RandomAccessFile::LockKind::kExclusive), EAGAIN);
+    ASSERT_EQ(t->unlock(), 0);
+    EXPECT_EQ(other->lock(record2Byte, 1, RandomAccessFile::LockKind::kExclusive), 0);
 }
 
 }  // namespace
