@@ -323,11 +323,9 @@ FIELD4* d4fieldJ(DATA4* d4, short j) {
 FIELD4* d4field(DATA4* d4, const char* name) {
     if (!valid(d4)) return nullptr;
     return guarded(d4->code, static_cast<FIELD4*>(nullptr), [&]() -> FIELD4* {
-        if (name) {
-            const auto& fields = d4->table->layout().fields;
-            for (size_t i = 0; i < fields.size(); ++i) {
-                if (d4->table->layout().find(name) == &fields[i]) return d4->fields[i].get();
-            }
+        const auto& layout = d4->table->layout();
+        if (const tavrel::kes04::FieldLayout* field = name ? layout.find(name) : nullptr) {
+            return d4->fields[size_t(field - layout.fields.data())].get();
         }
         if (d4->code->errFieldName) {
             record(d4->code, code(EngineCode::kErrFieldName),

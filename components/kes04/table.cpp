@@ -264,7 +264,7 @@ int Table::create(const fs::path& path, std::span<const FieldSpec> fields,
         table.reset();
         platform::deleteFile(target);
         if (hasMemo) platform::deleteFile(sibling(target, ".FPT"));
-        return rc == code(EngineCode::kNoCreate) ? rc : rc;
+        return rc;
     }
     *out = std::move(table);
     return 0;
