@@ -18,11 +18,12 @@ function(tavrel_add_library name)
     endif()
 endfunction()
 
-# tavrel_add_test(NAME SOURCES ... [DEPS ...] [LABELS ...] [GUI] [NO_MAIN] [TIMEOUT s])
-# A GoogleTest executable whose cases CTest runs one by one. GUI tests run with
-# the offscreen Qt platform and only when TAVREL_GUI_TESTS is on.
+# tavrel_add_test(NAME SOURCES ... [DEPS ...] [GUI] [NO_MAIN] [TIMEOUT s])
+# A GoogleTest executable whose cases CTest runs one by one, named
+# NAME.Suite.Case. GUI tests carry the label gui and are built only when
+# TAVREL_GUI_TESTS is on.
 function(tavrel_add_test name)
-    cmake_parse_arguments(ARG "GUI;NO_MAIN" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;NO_MAIN" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
     if(ARG_GUI AND NOT TAVREL_GUI_TESTS)
         return()
     endif()
@@ -34,18 +35,21 @@ function(tavrel_add_test name)
         target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock
                               GTest::gtest_main)
     endif()
-    set(labels unit ${ARG_LABELS})
-    set(env "TAVREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin" "TAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    # Discovered tests get their properties through a generated script that
+    # splits every list, so each property carries exactly one value: one label
+    # (gui or unit) and one variable. GUI test programs choose the offscreen Qt
+    # platform in their own main() when QT_QPA_PLATFORM is unset.
+    set(label unit)
     if(ARG_GUI)
-        list(APPEND labels gui)
-        list(APPEND env QT_QPA_PLATFORM=offscreen)
+        set(label gui)
     endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          TEST_PREFIX "${name}."
-                         PROPERTIES LABELS "${labels}" ENVIRONMENT "${env}"
+                         PROPERTIES LABELS ${label}
+                                    ENVIRONMENT "TAVREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
                          TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
