@@ -22,7 +22,7 @@ struct SortItem {
     uint32_t index;
 };
 
-// Orders entries by key bytes, then by collection order (= record number).
+// Orders entries by key bytes, then by record number.
 std::vector<uint32_t> sortedOrder(const TagKeys& t) {
     const size_t n = t.records.size();
     const uint32_t kl = t.keyLength;
@@ -40,39 +40,57 @@ std::vector<uint32_t> sortedOrder(const TagKeys& t) {
                                       keys + size_t(b.index) * kl + 8, kl - 8);
             if (c != 0) return c < 0;
         }
-        return a.index < b.index;
+        return t.records[a.index] < t.records[b.index];
     });
     std::vector<uint32_t> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = items[i].index;
     return order;
 }
 
+// Builds a tree bottom-up, either as file bytes appended to `out` or as new
+// pages of a node cache.
 class TreeWriter {
   public:
     TreeWriter(std::vector<uint8_t>& out, uint32_t keyLength, uint8_t pad)
-        : m_out(out), m_kl(keyLength), m_pad(pad) {}
+        : m_out(&out), m_kl(keyLength), m_pad(pad) {}
+    TreeWriter(NodeCache& cache, uint32_t keyLength, uint8_t pad)
+        : m_cache(&cache), m_kl(keyLength), m_pad(pad) {}
 
-    // Writes the tree of the entries in `order`; returns the root offset.
+    // Writes the tree of the entries in `order`; returns the root offset, or
+    // kNoPage when the cache could not take a new page.
     uint32_t write(const TagKeys& t, const std::vector<uint32_t>& order) {
         std::vector<Node> level = packLeaves(t, order);
         bool leaves = true;
         for (;;) {
-            const uint32_t base = uint32_t(m_out.size());
             const size_t count = level.size();
-            m_out.resize(m_out.size() + count * kPageSize);
-            std::vector<Node> parents;
+            std::vector<uint32_t> offsets(count);
+            std::vector<Node*> targets(count, nullptr);
+            if (m_out) {
+                const uint32_t base = uint32_t(m_out->size());
+                m_out->resize(m_out->size() + count * kPageSize);
+                for (size_t i = 0; i < count; ++i) offsets[i] = uint32_t(base + i * kPageSize);
+            } else {
+                for (size_t i = 0; i < count; ++i) {
+                    targets[i] = m_cache->create(m_kl, m_pad, &offsets[i]);
+                    if (!targets[i]) return kNoPage;
+                }
+            }
             for (size_t i = 0; i < count; ++i) {
                 Node& nd = level[i];
                 nd.leaf = leaves;
                 nd.root = count == 1;
-                nd.left = i == 0 ? kNoPage : uint32_t(base + (i - 1) * kPageSize);
-                nd.right = i + 1 == count ? kNoPage : uint32_t(base + (i + 1) * kPageSize);
-                encodeNode(nd, m_kl, m_pad, m_out.data() + base + i * kPageSize);
+                nd.left = i == 0 ? kNoPage : offsets[i - 1];
+                nd.right = i + 1 == count ? kNoPage : offsets[i + 1];
+                if (m_out)
+                    encodeNode(nd, m_kl, m_pad, m_out->data() + offsets[i]);
+                else
+                    *targets[i] = nd;
             }
-            if (count == 1) return base;
+            if (count == 1) return offsets[0];
             // Parents: children spread evenly over as few interior nodes as fit.
             const size_t cap = interiorCapacity(m_kl);
             const size_t groups = (count + cap - 1) / cap;
+            std::vector<Node> parents;
             size_t child = 0;
             for (size_t g = 0; g < groups; ++g) {
                 const size_t take = count / groups + (g < count % groups ? 1 : 0);
@@ -83,7 +101,7 @@ class TreeWriter {
                     const uint8_t* lk = c.lastKey(m_kl);
                     p.keys.insert(p.keys.end(), lk, lk + m_kl);
                     p.records.push_back(c.records.back());
-                    p.children.push_back(uint32_t(base + child * kPageSize));
+                    p.children.push_back(offsets[child]);
                 }
                 parents.push_back(std::move(p));
             }
@@ -127,7 +145,8 @@ class TreeWriter {
         return leaves;
     }
 
-    std::vector<uint8_t>& m_out;
+    std::vector<uint8_t>* m_out = nullptr;
+    NodeCache* m_cache = nullptr;
     uint32_t m_kl;
     uint8_t m_pad;
 };
@@ -135,6 +154,11 @@ class TreeWriter {
 }  // namespace
 
 CdxStatus CdxIndex::reindex(RecordSource& records) {
+    for (auto& t : m_tags) {
+        // The records hold every appended key; a rebuild needs no batch.
+        t->m_pendingKeys.clear();
+        t->m_pendingRecords.clear();
+    }
     for (auto& t : m_tags)
         if (!t->m_writable) {
             m_error = "tag " + t->m_name + " has a collation this engine cannot build";
@@ -233,6 +257,44 @@ CdxStatus CdxIndex::reindex(RecordSource& records) {
         m_tags[i]->m_headerDirty = false;
     }
     ++m_generation;
+    return CdxStatus::Ok;
+}
+
+CdxStatus CdxIndex::mergePending(CdxTag& tag) {
+    if (tag.m_pendingRecords.empty()) return CdxStatus::Ok;
+    TagKeys t;
+    t.keyLength = tag.keyLength();
+    t.keys = std::move(tag.m_pendingKeys);
+    t.records = std::move(tag.m_pendingRecords);
+    tag.m_pendingKeys.clear();
+    tag.m_pendingRecords.clear();
+    ++m_generation;
+    const std::vector<uint32_t> order = sortedOrder(t);
+    TreePos pos;
+    TreeResult r = tag.m_tree->first(pos);
+    if (r != TreeResult::Ok) return fromTree(r);
+    if (pos.atEnd()) {
+        // An empty tag takes the whole batch as freshly packed pages.
+        TreeWriter writer(m_cache, t.keyLength, padByte(tag.keyType()));
+        const uint32_t root = writer.write(t, order);
+        if (root == kNoPage) return fromTree(TreeResult::Corrupt);
+        tag.m_header.root = root;
+        tag.m_headerDirty = true;
+        return CdxStatus::Ok;
+    }
+    // Otherwise insert in key order, so that consecutive inserts meet the same pages.
+    for (uint32_t idx : order) {
+        r = tag.m_tree->insert(t.keys.data() + size_t(idx) * t.keyLength, t.records[idx]);
+        if (r == TreeResult::Corrupt) return fromTree(r);
+    }
+    return CdxStatus::Ok;
+}
+
+CdxStatus CdxIndex::mergeAllPending() {
+    for (auto& t : m_tags) {
+        const CdxStatus s = mergePending(*t);
+        if (s != CdxStatus::Ok) return s;
+    }
     return CdxStatus::Ok;
 }
 

@@ -325,6 +325,15 @@ CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
     ++m_generation;
     std::string oldKey, newKey;
     for (auto& t : m_tags) {
+        if (before.empty() && m_deferAppends && t->m_uniqueness == kUniqueNone) {
+            if (t->keyFor(RecordView{after, recno}, newKey)) {
+                t->m_pendingKeys.insert(t->m_pendingKeys.end(), newKey.begin(), newKey.end());
+                t->m_pendingRecords.push_back(recno);
+            }
+            continue;
+        }
+        s = mergePending(*t);
+        if (s != CdxStatus::Ok) return s;
         const bool oldIn = !before.empty() && t->keyFor(RecordView{before, recno}, oldKey);
         const bool newIn = !after.empty() && t->keyFor(RecordView{after, recno}, newKey);
         if (oldIn == newIn && (!oldIn || oldKey == newKey)) continue;
@@ -361,6 +370,8 @@ CdxStatus CdxIndex::writeHeader(uint32_t offset, const TagHeader& header) {
 }
 
 CdxStatus CdxIndex::flush() {
+    const CdxStatus merged = mergeAllPending();
+    if (merged != CdxStatus::Ok) return merged;
     bool headers = m_dirHeaderDirty;
     for (auto& t : m_tags) headers = headers || t->m_headerDirty;
     if (!m_cache.anyDirty() && !headers) return CdxStatus::Ok;
@@ -435,6 +446,7 @@ CdxStatus CdxIndex::readEntry(CdxTag& tag, CdxCursor& cursor) {
 
 CdxStatus CdxIndex::first(CdxTag& tag, CdxCursor& cursor) {
     m_cache.trim();
+    if (const CdxStatus s = mergePending(tag); s != CdxStatus::Ok) return s;
     const TreeResult r =
         tag.descending() ? tag.m_tree->last(cursor.pos) : tag.m_tree->first(cursor.pos);
     if (r != TreeResult::Ok) return fromTree(r);
@@ -443,6 +455,7 @@ CdxStatus CdxIndex::first(CdxTag& tag, CdxCursor& cursor) {
 
 CdxStatus CdxIndex::last(CdxTag& tag, CdxCursor& cursor) {
     m_cache.trim();
+    if (const CdxStatus s = mergePending(tag); s != CdxStatus::Ok) return s;
     const TreeResult r =
         tag.descending() ? tag.m_tree->first(cursor.pos) : tag.m_tree->last(cursor.pos);
     if (r != TreeResult::Ok) return fromTree(r);
@@ -452,6 +465,7 @@ CdxStatus CdxIndex::last(CdxTag& tag, CdxCursor& cursor) {
 CdxStatus CdxIndex::treeNext(CdxTag& tag, CdxCursor& cursor, bool forward) {
     if (!cursor.valid) return CdxStatus::Ok;
     m_cache.trim();
+    if (const CdxStatus s = mergePending(tag); s != CdxStatus::Ok) return s;
     TagTree& tree = *tag.m_tree;
     TreeResult r;
     if (cursor.generation != m_generation) {
@@ -482,6 +496,7 @@ CdxStatus CdxIndex::prev(CdxTag& tag, CdxCursor& cursor) {
 
 CdxStatus CdxIndex::seek(CdxTag& tag, std::string_view search, CdxCursor& cursor, bool& found) {
     m_cache.trim();
+    if (const CdxStatus s = mergePending(tag); s != CdxStatus::Ok) return s;
     found = false;
     const size_t n = std::min<size_t>(search.size(), tag.keyLength());
     const auto* k = reinterpret_cast<const uint8_t*>(search.data());
@@ -503,6 +518,7 @@ CdxStatus CdxIndex::seek(CdxTag& tag, std::string_view search, CdxCursor& cursor
 
 CdxStatus CdxIndex::locate(CdxTag& tag, std::string_view key, uint32_t recno, CdxCursor& cursor) {
     m_cache.trim();
+    if (const CdxStatus s = mergePending(tag); s != CdxStatus::Ok) return s;
     std::string full(key.substr(0, std::min<size_t>(key.size(), tag.keyLength())));
     full.resize(tag.keyLength(), char(padByte(tag.keyType())));
     const auto* k = reinterpret_cast<const uint8_t*>(full.data());

@@ -79,6 +79,9 @@ class CdxTag {
     int m_uniqueness = kUniqueNone;
     bool m_writable = true;
     std::unique_ptr<TagTree> m_tree;
+    // Appended entries not yet in the tree (see CdxIndex::setDeferAppends).
+    std::vector<uint8_t> m_pendingKeys;
+    std::vector<uint32_t> m_pendingRecords;
 };
 
 // A place in a tag: the entry (key, record) and, while the index has not
@@ -136,6 +139,11 @@ class CdxIndex {
     CdxStatus applyChange(uint32_t recno, std::span<const uint8_t> before,
                           std::span<const uint8_t> after);
 
+    // With `defer` (exclusive use only) appends to tags without uniqueness
+    // collect their entries and merge them in key order at the next flush or
+    // the next use of the tag: far fewer page visits for long append runs.
+    void setDeferAppends(bool defer) { m_deferAppends = defer; }
+
     // Writes cached changes (and bumps the change counter when anything was
     // written).
     CdxStatus flush();
@@ -178,6 +186,8 @@ class CdxIndex {
                       std::string* message);
     CdxStatus writeHeader(uint32_t offset, const TagHeader& header);
     CdxStatus fromTree(TreeResult r);
+    CdxStatus mergePending(CdxTag& tag);
+    CdxStatus mergeAllPending();
     CdxStatus readEntry(CdxTag& tag, CdxCursor& cursor);
     bool revalidate(CdxTag& tag, CdxCursor& cursor, bool forward, CdxStatus& status);
     CdxStatus treeNext(CdxTag& tag, CdxCursor& cursor, bool forward);
@@ -192,6 +202,7 @@ class CdxIndex {
     std::unique_ptr<TagTree> m_dirTree;
     std::vector<std::unique_ptr<CdxTag>> m_tags;
     uint64_t m_generation = 1;
+    bool m_deferAppends = false;
     std::string m_error;
 };
 

@@ -59,6 +59,31 @@ void leafCounts(const Node& node, uint32_t keyLength, uint8_t pad, std::vector<u
 
 }  // namespace
 
+uint32_t storedBytes(const uint8_t* prev, const uint8_t* key, uint32_t keyLength, uint8_t pad) {
+    const uint32_t trail = trailing(key, keyLength, pad);
+    if (!prev) return keyLength - trail;
+    const uint32_t cap = keyLength - std::max(trail, trailing(prev, keyLength, pad));
+    uint32_t d = 0;
+    while (d < cap && prev[d] == key[d]) ++d;
+    return keyLength - d - trail;
+}
+
+uint32_t leafEntryBytes(uint32_t maxRecord, uint32_t keyLength) {
+    const uint32_t dc = bitsFor(keyLength);
+    return (std::max<uint32_t>(12, bitsFor(maxRecord)) + 2 * dc + 7) / 8;
+}
+
+void measureLeaf(Node& node, uint32_t keyLength, uint8_t pad) {
+    uint32_t sum = 0, maxRecord = 0;
+    for (size_t i = 0; i < node.count(); ++i) {
+        sum += storedBytes(i ? node.key(i - 1, keyLength) : nullptr, node.key(i, keyLength),
+                           keyLength, pad);
+        maxRecord = std::max(maxRecord, node.records[i]);
+    }
+    node.storedSum = int32_t(sum);
+    node.maxRecord = maxRecord;
+}
+
 uint32_t leafBytesNeeded(const Node& node, uint32_t keyLength, uint8_t pad) {
     const LeafWidths w = leafWidths(node, keyLength);
     std::vector<uint16_t> dup, trail;

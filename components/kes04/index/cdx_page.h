@@ -108,6 +108,11 @@ struct Node {
     // bytes the entries really take, so a checker can compare them.
     uint32_t storedFree = 0;
     uint32_t usedBytes = 0;
+    // Leaves: the sum of stored key bytes and the largest record number, kept
+    // while entries are inserted so that a fit check costs no full pass;
+    // -1 when unknown (recomputed on demand).
+    int32_t storedSum = -1;
+    uint32_t maxRecord = 0;
 
     size_t count() const { return records.size(); }
     const uint8_t* key(size_t i, uint32_t keyLength) const { return keys.data() + i * keyLength; }
@@ -132,6 +137,14 @@ uint32_t leafBytesNeeded(const Node& node, uint32_t keyLength, uint8_t pad);
 // Encodes a node into 512 bytes. False when it does not fit (the caller
 // splits first).
 bool encodeNode(const Node& node, uint32_t keyLength, uint8_t pad, uint8_t* out512);
+
+// Key bytes a leaf stores for `key` after `prev` (null for a page's first
+// entry): the key length less the duplicate and trailing counts.
+uint32_t storedBytes(const uint8_t* prev, const uint8_t* key, uint32_t keyLength, uint8_t pad);
+// Bytes per leaf entry for a page whose largest record number is `maxRecord`.
+uint32_t leafEntryBytes(uint32_t maxRecord, uint32_t keyLength);
+// Fills `storedSum` and `maxRecord` of a leaf.
+void measureLeaf(Node& node, uint32_t keyLength, uint8_t pad);
 
 // Number of bits needed to hold `value` (0 for 0).
 uint32_t bitsFor(uint64_t value);

@@ -231,6 +231,8 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
             idx->m_store = raw;
             if (shared) raw->file().unlock(kIndexLockOffset, 1);
         }
+        idx->m_index->setDeferAppends(request.accessMode != AccessMode::kDenyNone &&
+                                      !request.readOnly);
         *out = std::move(idx);
         return 0;
     } catch (...) {

@@ -11,14 +11,23 @@ constexpr size_t kCacheLimit = 200000;
 
 NodeCache::NodeCache(PageStore& store) : m_store(store), m_end(store.size()) {}
 
+NodeCache::Slot& NodeCache::newSlot(uint32_t offset) {
+    const size_t i = offset / kPageSize;
+    if (i >= m_slots.size()) m_slots.resize(std::max(i + 1, m_slots.size() * 2));
+    m_slots[i] = std::make_unique<Slot>();
+    ++m_loaded;
+    return *m_slots[i];
+}
+
 Node* NodeCache::get(uint32_t offset, uint32_t keyLength, uint8_t pad) {
-    auto it = m_slots.find(offset);
-    if (it != m_slots.end()) {
-        if (it->second.keyLength != keyLength || it->second.pad != pad) {
-            m_error = "page " + std::to_string(offset) + " belongs to two tags";
-            return nullptr;
+    if (offset % kPageSize == 0) {
+        if (Slot* s = slot(offset)) {
+            if (s->keyLength != keyLength || s->pad != pad) {
+                m_error = "page " + std::to_string(offset) + " belongs to two tags";
+                return nullptr;
+            }
+            return &s->node;
         }
-        return &it->second.node;
     }
     if (offset % kPageSize != 0 || offset < kHeaderSize || uint64_t(offset) + kPageSize > m_end) {
         m_error = "page offset " + std::to_string(offset) + " outside the file (size " +
@@ -30,15 +39,17 @@ Node* NodeCache::get(uint32_t offset, uint32_t keyLength, uint8_t pad) {
         m_error = "cannot read page " + std::to_string(offset);
         return nullptr;
     }
-    Slot slot;
+    Node node;
     std::string why;
-    if (!decodeNode(page, keyLength, pad, slot.node, &why)) {
+    if (!decodeNode(page, keyLength, pad, node, &why)) {
         m_error = "page " + std::to_string(offset) + ": " + why;
         return nullptr;
     }
-    slot.keyLength = keyLength;
-    slot.pad = pad;
-    return &m_slots.emplace(offset, std::move(slot)).first->second.node;
+    Slot& s = newSlot(offset);
+    s.node = std::move(node);
+    s.keyLength = keyLength;
+    s.pad = pad;
+    return &s.node;
 }
 
 uint32_t NodeCache::allocate(uint32_t bytes) {
@@ -54,7 +65,7 @@ Node* NodeCache::create(uint32_t keyLength, uint8_t pad, uint32_t* offset) {
         return nullptr;
     }
     *offset = allocate(kPageSize);
-    Slot& slot = m_slots[*offset];
+    Slot& slot = newSlot(*offset);
     slot.keyLength = keyLength;
     slot.pad = pad;
     slot.dirty = true;
@@ -63,50 +74,61 @@ Node* NodeCache::create(uint32_t keyLength, uint8_t pad, uint32_t* offset) {
 }
 
 void NodeCache::markDirty(uint32_t offset) {
-    auto it = m_slots.find(offset);
-    if (it != m_slots.end() && !it->second.dirty) {
-        it->second.dirty = true;
+    Slot* s = slot(offset);
+    if (s && !s->dirty) {
+        s->dirty = true;
         ++m_dirtyCount;
     }
 }
 
 bool NodeCache::flush() {
     if (m_dirtyCount == 0) return true;
-    std::vector<uint32_t> offsets;
-    offsets.reserve(m_dirtyCount);
-    for (auto& [offset, slot] : m_slots)
-        if (slot.dirty) offsets.push_back(offset);
-    std::sort(offsets.begin(), offsets.end());
-    uint8_t page[kPageSize];
-    for (uint32_t offset : offsets) {
-        Slot& slot = m_slots[offset];
-        if (!encodeNode(slot.node, slot.keyLength, slot.pad, page)) {
+    // Runs of neighbouring changed pages go out in one write.
+    constexpr size_t kRunPages = 256;
+    std::vector<uint8_t> run;
+    uint32_t runStart = 0;
+    auto writeRun = [&] {
+        if (run.empty()) return true;
+        const bool ok = m_store.write(runStart, run.data(), run.size());
+        if (!ok) m_error = "cannot write pages at " + std::to_string(runStart);
+        run.clear();
+        return ok;
+    };
+    for (size_t i = 0; i < m_slots.size() && m_dirtyCount > 0; ++i) {
+        Slot* slot = m_slots[i].get();
+        if (!slot || !slot->dirty) {
+            if (!writeRun()) return false;
+            continue;
+        }
+        const uint32_t offset = uint32_t(i * kPageSize);
+        if (run.empty()) runStart = offset;
+        run.resize(run.size() + kPageSize);
+        if (!encodeNode(slot->node, slot->keyLength, slot->pad,
+                        run.data() + run.size() - kPageSize)) {
             m_error = "node at " + std::to_string(offset) + " does not fit its page";
             return false;
         }
-        if (!m_store.write(offset, page, kPageSize)) {
-            m_error = "cannot write page " + std::to_string(offset);
-            return false;
-        }
-        slot.dirty = false;
+        slot->dirty = false;
         --m_dirtyCount;
+        if (run.size() >= kRunPages * kPageSize && !writeRun()) return false;
     }
-    return true;
+    return writeRun();
 }
 
 void NodeCache::clear() {
     m_slots.clear();
+    m_loaded = 0;
     m_dirtyCount = 0;
     m_end = m_store.size();
 }
 
 void NodeCache::trim() {
-    if (m_slots.size() < kCacheLimit) return;
-    for (auto it = m_slots.begin(); it != m_slots.end();) {
-        if (it->second.dirty)
-            ++it;
-        else
-            it = m_slots.erase(it);
+    if (m_loaded < kCacheLimit) return;
+    for (auto& s : m_slots) {
+        if (s && !s->dirty) {
+            s.reset();
+            --m_loaded;
+        }
     }
 }
 

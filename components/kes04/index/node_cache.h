@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "components/kes04/index/cdx_page.h"
 #include "components/kes04/index/page_store.h"
@@ -49,8 +50,16 @@ class NodeCache {
         uint8_t pad = 0;
         bool dirty = false;
     };
+    Slot* slot(uint32_t offset) {
+        const size_t i = offset / kPageSize;
+        return i < m_slots.size() ? m_slots[i].get() : nullptr;
+    }
+    Slot& newSlot(uint32_t offset);
+
     PageStore& m_store;
-    std::unordered_map<uint32_t, Slot> m_slots;
+    // Loaded pages by page number (offset / 512); null where not loaded.
+    std::vector<std::unique_ptr<Slot>> m_slots;
+    size_t m_loaded = 0;
     uint64_t m_end = 0;
     size_t m_dirtyCount = 0;
     std::string m_error;

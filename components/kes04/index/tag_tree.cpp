@@ -47,7 +47,7 @@ TreeResult TagTree::descend(const uint8_t* key, size_t n, uint32_t record, bool 
                 hi = mid;
         }
         if (nd->leaf) {
-            path.push_back({page, uint32_t(lo)});
+            path.push_back({page, uint32_t(lo), nd});
             return TreeResult::Ok;
         }
         if (nd->count() == 0) {
@@ -58,7 +58,7 @@ TreeResult TagTree::descend(const uint8_t* key, size_t n, uint32_t record, bool 
             if (!clampToLast) return TreeResult::Corrupt;
             lo = nd->count() - 1;
         }
-        path.push_back({page, uint32_t(lo)});
+        path.push_back({page, uint32_t(lo), nd});
         page = nd->children[lo];
     }
     m_cache.setError("tree deeper than " + std::to_string(kMaxDepth) + " levels (a cycle?)");
@@ -66,23 +66,42 @@ TreeResult TagTree::descend(const uint8_t* key, size_t n, uint32_t record, bool 
 }
 
 TreeResult TagTree::insert(const uint8_t* key, uint32_t record) {
-    std::vector<Step> path;
+    std::vector<Step>& path = m_path;
     TreeResult r = descend(key, m_keyLength, record, false, path, true);
     if (r != TreeResult::Ok) return r;
     const Step at = path.back();
-    Node* leaf = node(at.page);
+    Node* leaf = at.node;
     if (at.index < leaf->count() && compare(leaf->key(at.index, m_keyLength),
                                             leaf->records[at.index], key, m_keyLength, record) == 0)
         return TreeResult::Exists;
+    const bool fits = leafFitsAfterInsert(*leaf, at.index, key, record);
     leaf->keys.insert(leaf->keys.begin() + size_t(at.index) * m_keyLength, key, key + m_keyLength);
     leaf->records.insert(leaf->records.begin() + at.index, record);
     m_cache.markDirty(at.page);
-    return fixNode(path, path.size() - 1, at.index);
+    if (fits) return propagateLastKey(path, path.size() - 1);
+    leaf->storedSum = -1;
+    return split(path, path.size() - 1, at.index);
+}
+
+bool TagTree::leafFitsAfterInsert(Node& leaf, uint32_t at, const uint8_t* key, uint32_t record) {
+    // Only the new entry and the one after it change their stored bytes.
+    if (leaf.storedSum < 0) measureLeaf(leaf, m_keyLength, m_pad);
+    const size_t n = leaf.count();
+    const uint8_t* prev = at > 0 ? leaf.key(at - 1, m_keyLength) : nullptr;
+    int64_t sum = leaf.storedSum + storedBytes(prev, key, m_keyLength, m_pad);
+    if (at < n) {
+        const uint8_t* next = leaf.key(at, m_keyLength);
+        sum += int64_t(storedBytes(key, next, m_keyLength, m_pad)) -
+               int64_t(storedBytes(prev, next, m_keyLength, m_pad));
+    }
+    leaf.storedSum = int32_t(sum);
+    leaf.maxRecord = std::max(leaf.maxRecord, record);
+    return uint64_t(n + 1) * leafEntryBytes(leaf.maxRecord, m_keyLength) + uint64_t(sum) <=
+           kLeafSpace;
 }
 
 TreeResult TagTree::fixNode(std::vector<Step>& path, size_t level, uint32_t insertedAt) {
-    Node* nd = node(path[level].page);
-    if (!nd) return TreeResult::Corrupt;
+    Node* nd = path[level].node;
     const bool fits =
         nd->leaf ? leafFits(*nd, m_keyLength, m_pad) : nd->count() <= interiorCapacity(m_keyLength);
     if (fits) return propagateLastKey(path, level);
@@ -91,7 +110,7 @@ TreeResult TagTree::fixNode(std::vector<Step>& path, size_t level, uint32_t inse
 
 TreeResult TagTree::split(std::vector<Step>& path, size_t level, uint32_t insertedAt) {
     const uint32_t page = path[level].page;
-    Node* nd = node(page);
+    Node* nd = path[level].node;
     const size_t n = nd->count();
     if (n < 2) {
         m_cache.setError("a single key does not fit page " + std::to_string(page));
@@ -120,6 +139,8 @@ TreeResult TagTree::split(std::vector<Step>& path, size_t level, uint32_t insert
     nn->root = false;
     copyEntries(*nd, s, n, m_keyLength, *nn);
     truncateEntries(*nd, s, m_keyLength);
+    nd->storedSum = -1;
+    nn->storedSum = -1;
     nn->left = page;
     nn->right = nd->right;
     if (nd->right != kNoPage) {
@@ -149,8 +170,8 @@ TreeResult TagTree::split(std::vector<Step>& path, size_t level, uint32_t insert
         return TreeResult::Ok;
     }
     const Step up = path[level - 1];
-    Node* parent = node(up.page);
-    if (!parent || up.index >= parent->count()) return TreeResult::Corrupt;
+    Node* parent = up.node;
+    if (up.index >= parent->count()) return TreeResult::Corrupt;
     std::memcpy(parent->keys.data() + size_t(up.index) * m_keyLength, nd->lastKey(m_keyLength),
                 m_keyLength);
     parent->records[up.index] = nd->records.back();
@@ -165,12 +186,11 @@ TreeResult TagTree::split(std::vector<Step>& path, size_t level, uint32_t insert
 
 TreeResult TagTree::propagateLastKey(std::vector<Step>& path, size_t level) {
     while (level > 0) {
-        Node* child = node(path[level].page);
-        if (!child) return TreeResult::Corrupt;
+        Node* child = path[level].node;
         if (child->count() == 0) return TreeResult::Ok;
         const Step up = path[level - 1];
-        Node* parent = node(up.page);
-        if (!parent || up.index >= parent->count()) return TreeResult::Corrupt;
+        Node* parent = up.node;
+        if (up.index >= parent->count()) return TreeResult::Corrupt;
         uint8_t* pk = parent->keys.data() + size_t(up.index) * m_keyLength;
         const uint8_t* ck = child->lastKey(m_keyLength);
         if (std::memcmp(pk, ck, m_keyLength) == 0 &&
@@ -186,11 +206,11 @@ TreeResult TagTree::propagateLastKey(std::vector<Step>& path, size_t level) {
 }
 
 TreeResult TagTree::remove(const uint8_t* key, uint32_t record) {
-    std::vector<Step> path;
+    std::vector<Step>& path = m_path;
     TreeResult r = descend(key, m_keyLength, record, false, path, true);
     if (r != TreeResult::Ok) return r;
     const Step at = path.back();
-    Node* leaf = node(at.page);
+    Node* leaf = at.node;
     if (at.index >= leaf->count() ||
         compare(leaf->key(at.index, m_keyLength), leaf->records[at.index], key, m_keyLength,
                 record) != 0)
@@ -198,15 +218,14 @@ TreeResult TagTree::remove(const uint8_t* key, uint32_t record) {
     leaf->keys.erase(leaf->keys.begin() + size_t(at.index) * m_keyLength,
                      leaf->keys.begin() + size_t(at.index + 1) * m_keyLength);
     leaf->records.erase(leaf->records.begin() + at.index);
+    leaf->storedSum = -1;
     m_cache.markDirty(at.page);
     if (leaf->count() == 0 && path.size() > 1) return removeEmpty(path, path.size() - 1);
     return propagateLastKey(path, path.size() - 1);
 }
 
 TreeResult TagTree::removeEmpty(std::vector<Step>& path, size_t level) {
-    const uint32_t page = path[level].page;
-    Node* nd = node(page);
-    if (!nd) return TreeResult::Corrupt;
+    Node* nd = path[level].node;
     // The page is left unused; pages are never reused.
     if (nd->left != kNoPage) {
         Node* l = node(nd->left);
@@ -221,8 +240,8 @@ TreeResult TagTree::removeEmpty(std::vector<Step>& path, size_t level) {
         m_cache.markDirty(nd->right);
     }
     const Step up = path[level - 1];
-    Node* parent = node(up.page);
-    if (!parent || up.index >= parent->count()) return TreeResult::Corrupt;
+    Node* parent = up.node;
+    if (up.index >= parent->count()) return TreeResult::Corrupt;
     parent->keys.erase(parent->keys.begin() + size_t(up.index) * m_keyLength,
                        parent->keys.begin() + size_t(up.index + 1) * m_keyLength);
     parent->records.erase(parent->records.begin() + up.index);
@@ -232,6 +251,7 @@ TreeResult TagTree::removeEmpty(std::vector<Step>& path, size_t level) {
         if (level - 1 == 0) {
             parent->leaf = true;
             parent->children.clear();
+            parent->storedSum = -1;
             return TreeResult::Ok;
         }
         return removeEmpty(path, level - 1);
@@ -344,11 +364,11 @@ TreeResult TagTree::last(TreePos& pos) {
 }
 
 TreeResult TagTree::seek(const uint8_t* key, size_t n, uint32_t record, bool after, TreePos& pos) {
-    std::vector<Step> path;
+    std::vector<Step>& path = m_path;
     TreeResult r = descend(key, n, record, after, path, true);
     if (r != TreeResult::Ok) return r;
     const Step at = path.back();
-    Node* leaf = node(at.page);
+    Node* leaf = at.node;
     if (at.index < leaf->count()) {
         pos = {at.page, at.index};
         return TreeResult::Ok;

@@ -65,6 +65,7 @@ class TagTree {
     struct Step {
         uint32_t page;
         uint32_t index;
+        Node* node;
     };
     Node* node(uint32_t page) { return m_cache.get(page, m_keyLength, m_pad); }
     int compare(const uint8_t* aKey, uint32_t aRec, const uint8_t* bKey, size_t n,
@@ -72,6 +73,7 @@ class TagTree {
     TreeResult descend(const uint8_t* key, size_t n, uint32_t record, bool after,
                        std::vector<Step>& path, bool clampToLast);
     TreeResult fixNode(std::vector<Step>& path, size_t level, uint32_t insertedAt);
+    bool leafFitsAfterInsert(Node& leaf, uint32_t at, const uint8_t* key, uint32_t record);
     TreeResult propagateLastKey(std::vector<Step>& path, size_t level);
     TreeResult removeEmpty(std::vector<Step>& path, size_t level);
     TreeResult split(std::vector<Step>& path, size_t level, uint32_t insertedAt);
@@ -83,6 +85,7 @@ class TagTree {
     uint8_t m_pad;
     uint32_t& m_root;
     bool& m_headerDirty;
+    std::vector<Step> m_path;  // reused between calls
 };
 
 }  // namespace tavrel::kes04::cdx

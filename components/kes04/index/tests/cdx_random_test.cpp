@@ -34,10 +34,12 @@ struct TagModel {
 
 class RandomOps {
   public:
-    RandomOps(uint32_t seed, int alphabet) : m_rng(seed), m_alphabet(alphabet) {
+    RandomOps(uint32_t seed, int alphabet, bool deferAppends = false)
+        : m_rng(seed), m_alphabet(alphabet), m_defer(deferAppends) {
         CdxStatus s;
         m_index = CdxIndex::create(std::make_unique<MemoryPageStore>(), m_records.layout(), &s);
         EXPECT_EQ(s, CdxStatus::Ok);
+        m_index->setDeferAppends(m_defer);
         add(TagSpec{"NAME", "UPPER(NAME)", "", 0, false});
         add(TagSpec{"CODE", "CODE", "", kUniqueContinue, false});
         add(TagSpec{"AMOUNT", "AMOUNT", ".NOT. DELETED()", 0, true});
@@ -165,6 +167,7 @@ class RandomOps {
                                  m_records.layout(), &s, &msg);
         ASSERT_EQ(s, CdxStatus::Ok) << msg;
         for (size_t i = 0; i < m_models.size(); ++i) m_models[i].tag = m_index->findTag(names[i]);
+        m_index->setDeferAppends(m_defer);
     }
 
     // Full comparison: order both ways, seeks and seek-next runs.
@@ -252,6 +255,7 @@ class RandomOps {
     std::vector<TagModel> m_models;
     std::mt19937 m_rng;
     int m_alphabet;
+    bool m_defer;
 };
 
 TEST(CdxRandomOps, ManySmallKeysWithDuplicatesAgreeWithTheModelAfterEachStep) {
@@ -263,6 +267,20 @@ TEST(CdxRandomOps, ManySmallKeysWithDuplicatesAgreeWithTheModelAfterEachStep) {
             if (i % 10 == 0) ops.compare(3);
             if (::testing::Test::HasFatalFailure()) return;
         }
+        ops.checkFile();
+    }
+}
+
+TEST(CdxRandomOps, DeferredAppendBatchesAgreeWithTheModel) {
+    for (uint32_t seed : {5u, 6u}) {
+        RandomOps ops(seed, seed == 5 ? 3 : 26, true);
+        for (int i = 0; i < 4000; ++i) {
+            ops.step();
+            if (::testing::Test::HasFatalFailure()) return;
+            if (i % 97 == 0) ops.compare(5);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+        ops.compare(20);
         ops.checkFile();
     }
 }

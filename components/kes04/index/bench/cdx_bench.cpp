@@ -1,0 +1,174 @@
+// Index speed, each beside its baseline in the same run (exclusive access):
+//   Reindex/1M     vs  SortKeys/1M        (std::sort of the same 1,000,000 keys)
+//   AppendThreeTags/100k vs AppendNoTags/100k
+//   Seek/1M        (random hits and misses; items per second)
+// Run: kes04_index_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "components/kes04/index/cdx_table_index.h"
+#include "components/kes04/table.h"
+
+namespace tavrel::kes04::cdx {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path& benchFolder() {
+    static const fs::path dir = [] {
+        fs::path p = fs::temp_directory_path() / "kes04_index_bench";
+        fs::remove_all(p);
+        fs::create_directories(p);
+        return p;
+    }();
+    return dir;
+}
+
+std::string randomKey(std::mt19937_64& rng, size_t length) {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string s(length, ' ');
+    for (char& c : s) c = kChars[rng() % (sizeof kChars - 1)];
+    return s;
+}
+
+const std::vector<std::string>& millionKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::mt19937_64 rng(1);
+        std::vector<std::string> k(1000000);
+        for (auto& s : k) s = randomKey(rng, 20);
+        return k;
+    }();
+    return keys;
+}
+
+TableOptions exclusive() {
+    TableOptions o;
+    o.accessMode = AccessMode::kDenyRW;
+    return o;
+}
+
+int setField(Table& t, size_t field, std::string_view text) { return t.assignText(field, text); }
+
+// A 1,000,000-record table KEYS (KEY C20) with one tag on KEY, built once.
+Table& millionTable() {
+    static std::unique_ptr<Table> table = [] {
+        setIndexFactory(&CdxTableIndex::factory);
+        std::unique_ptr<Table> t;
+        std::string detail;
+        const std::vector<FieldSpec> fields = {{"KEY", 'C', 20, 0}};
+        const std::vector<kes04::TagSpec> tags = {{"KEY", "KEY", "", 0, 0}};
+        if (Table::create(benchFolder() / "KEYS", fields, tags, false, exclusive(), &t, &detail) !=
+            0) {
+            std::fprintf(stderr, "create failed: %s\n", detail.c_str());
+            std::abort();
+        }
+        for (const std::string& k : millionKeys()) {
+            t->appendStart(false);
+            t->blank();
+            setField(*t, 0, k);
+            t->append();
+        }
+        auto* idx = static_cast<CdxTableIndex*>(t->index());
+        if (t->flush() != 0 || idx->reindex() != 0) std::abort();
+        idx->select(idx->findTag("KEY"));
+        return t;
+    }();
+    return *table;
+}
+
+void SortKeys(benchmark::State& state) {
+    const auto& keys = millionKeys();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<std::string> copy = keys;
+        state.ResumeTiming();
+        std::sort(copy.begin(), copy.end());
+        benchmark::DoNotOptimize(copy.data());
+    }
+}
+BENCHMARK(SortKeys)->Name("SortKeys/1M")->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void Reindex(benchmark::State& state) {
+    Table& t = millionTable();
+    auto* idx = static_cast<CdxTableIndex*>(t.index());
+    for (auto _ : state)
+        if (idx->reindex() != 0) state.SkipWithError("reindex failed");
+}
+BENCHMARK(Reindex)->Name("Reindex/1M")->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void Seek(benchmark::State& state) {
+    Table& t = millionTable();
+    auto* idx = static_cast<CdxTableIndex*>(t.index());
+    const auto& keys = millionKeys();
+    std::mt19937_64 rng(5);
+    std::vector<std::string> probes(1000000);
+    for (auto& p : probes) p = rng() % 2 ? keys[rng() % keys.size()] : randomKey(rng, 20);
+    const bool moveTable = state.range(0) != 0;
+    int64_t hits = 0;
+    for (auto _ : state) {
+        for (const std::string& p : probes) {
+            uint32_t recno = 0;
+            const int rc = idx->seek(p, &recno);
+            hits += rc == 0;
+            if (moveTable && recno) t.go(recno, false);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(probes.size()));
+    state.counters["hits"] = double(hits) / double(state.iterations());
+}
+BENCHMARK(Seek)->Name("Seek/1M")->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(Seek)->Name("SeekAndRead/1M")->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void Append(benchmark::State& state) {
+    setIndexFactory(&CdxTableIndex::factory);
+    const bool tags = state.range(0) != 0;
+    const std::vector<FieldSpec> fields = {
+        {"KEY", 'C', 20, 0}, {"NAME", 'C', 60, 0}, {"AMOUNT", 'N', 12, 2}};
+    const std::vector<kes04::TagSpec> tagList = {{"KEY", "KEY", "", 0, 0},
+                                                 {"NAME", "UPPER(NAME)", "", 0, 0},
+                                                 {"AMOUNT", "AMOUNT", "", 0, 0}};
+    std::mt19937_64 rng(9);
+    std::vector<std::string> keys, names, amounts;
+    for (int i = 0; i < 100000; ++i) {
+        keys.push_back(randomKey(rng, 20));
+        names.push_back(randomKey(rng, 10 + rng() % 50));
+        amounts.push_back(std::to_string(double(rng() % 10000000) / 100));
+    }
+    for (auto _ : state) {
+        std::unique_ptr<Table> t;
+        std::string detail;
+        if (Table::create(
+                benchFolder() / "APPEND", fields,
+                tags ? std::span<const kes04::TagSpec>(tagList) : std::span<const kes04::TagSpec>(),
+                false, exclusive(), &t, &detail) != 0) {
+            state.SkipWithError(detail.c_str());
+            return;
+        }
+        for (int i = 0; i < 100000; ++i) {
+            t->appendStart(false);
+            t->blank();
+            setField(*t, 0, keys[size_t(i)]);
+            setField(*t, 1, names[size_t(i)]);
+            setField(*t, 2, amounts[size_t(i)]);
+            if (t->append() != 0) state.SkipWithError("append failed");
+        }
+        if (t->close() != 0) state.SkipWithError("close failed");
+    }
+}
+BENCHMARK(Append)->Name("AppendNoTags/100k")->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(Append)
+    ->Name("AppendThreeTags/100k")
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+}  // namespace tavrel::kes04::cdx
+
+BENCHMARK_MAIN();
