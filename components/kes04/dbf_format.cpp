@@ -117,8 +117,9 @@ int parseFieldDescriptors(ByteView bytes, DbfHeader* header, std::string* detail
         }
         if (bytes.data()[at] == kFieldTerminator) break;
         if (!bytes.has(at, kFieldDescriptorSize) || at + kFieldDescriptorSize > end) {
-            *detail = "offset " + std::to_string(at) +
-                      ": no 0x0D terminator after the field descriptors (the header ends inside one)";
+            *detail =
+                "offset " + std::to_string(at) +
+                ": no 0x0D terminator after the field descriptors (the header ends inside one)";
             return code(EngineCode::kErrData);
         }
         const uint8_t* d = bytes.data() + at;
