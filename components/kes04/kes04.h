@@ -7,11 +7,11 @@
  * function names are those of the CodeBase family, which the agent binds by
  * name at run time.
  *
- * Handles. `CODE4*`, `DATA4*` and `FIELD4*` are opaque, pointer-sized handles;
- * 0 (NULL) means "none" or "failed". A CODE4 comes from `code4initVB` and
- * lives until `code4initUndo`; a DATA4 from `d4open`/`d4create` lives until
- * `d4close`, `code4close` or `code4initUndo`; a FIELD4 lives as long as its
- * DATA4. Passing a handle after its end is a caller error the engine cannot
+ * Handles. `CODE4*`, `DATA4*`, `FIELD4*` and `TAG4*` are opaque, pointer-sized
+ * handles; 0 (NULL) means "none" or "failed". A CODE4 comes from `code4initVB`
+ * and lives until `code4initUndo`; a DATA4 from `d4open`/`d4create` lives until
+ * `d4close`, `code4close` or `code4initUndo`; a FIELD4 or TAG4 lives as long as
+ * its DATA4. Passing a handle after its end is a caller error the engine cannot
  * always detect.
  *
  * Results. Functions return 0 for success, a positive result code for an
@@ -45,6 +45,7 @@ extern "C" {
 typedef struct CODE4St CODE4;
 typedef struct DATA4St DATA4;
 typedef struct FIELD4St FIELD4;
+typedef struct TAG4St TAG4;
 
 /* A field for d4create. The list ends with an entry whose name is NULL.
  * Types: 'C' (length 1..254), 'N'/'F' (length 1..20, decimals 0 or at most
@@ -60,7 +61,10 @@ typedef struct {
 } FIELD4INFO;
 
 /* A tag for d4create. The list ends with an entry whose name is NULL.
- * unique: 0 none, 20 refuse duplicates, 25 keep the first record of a key.
+ * name: up to 10 letters, digits and '_' (a letter or '_' first).
+ * expression: the key, e.g. "UPPER(NAME)", "CODE + DTOS(DAY)", "AMOUNT".
+ * filter: a logical FOR expression such as ".NOT. DELETED()", or NULL/"".
+ * unique: 0 none, 20 (or 15) refuse duplicates, 25 keep the first record of a key.
  * descending: 0 ascending, 10 descending. */
 typedef struct {
     const char* name;
@@ -221,6 +225,37 @@ KES04_API int f4memoAssignN(FIELD4* f4, const char* text, unsigned long length);
  * the memo text. 0, or -1210 when the text does not fit the type (the field
  * keeps its value). */
 KES04_API int f4assignNVB(FIELD4* f4, const char* text, int length);
+
+/* ---- tags of the structural index ----------------------------------------------- */
+
+/* The tag named `name` (without regard to case) of the table's structural
+ * index, or NULL when there is none (error -330 recorded when code4errTagName
+ * is on). The handle stays valid as long as the table is open. */
+KES04_API TAG4* d4tag(DATA4* d4, const char* name);
+/* Makes `tag` the order of d4top, d4bottom, d4skip, d4seek and d4seekNext;
+ * NULL selects physical record order. The current record stays current. */
+KES04_API void d4tagSelect(DATA4* d4, TAG4* tag);
+/* The selected tag, or NULL (physical order). */
+KES04_API TAG4* d4tagSelected(DATA4* d4);
+/* Finds `key` in the selected tag from its logical top (a descending tag
+ * from its largest key). Character tags match a prefix: "AB" finds the first
+ * key starting with "AB" (a key longer than the tag's is cut); numeric tags
+ * take a number as text ("33.7"), date tags "CCYYMMDD", logical tags T/F.
+ * The current record's changes are written first. Returns 0 when found
+ * (positioned on the first matching record in tag order), 2 when not found
+ * (positioned on the record whose key follows), 3 when nothing follows (end
+ * of file), 80 when no tag is selected, or a negative error code. */
+KES04_API int d4seek(DATA4* d4, const char* key);
+/* Like d4seek, but continuing from the current record: when its key matches
+ * `key`, moves to the next record in tag order and returns 0 if that one
+ * matches too, 5 if it does not (positioned on it), 3 at the end. When the
+ * current record's key does not match, behaves as d4seek. */
+KES04_API int d4seekNext(DATA4* d4, const char* key);
+/* The tag's name, key expression and filter expression ("" for none); valid
+ * as long as the table is open. NULL for a NULL handle. */
+KES04_API const char* t4alias(TAG4* t4);
+KES04_API const char* t4expr(TAG4* t4);
+KES04_API const char* t4filter(TAG4* t4);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "components/kes04/engine_codes.h"
+#include "components/kes04/index/cdx_table_index.h"
 #include "components/kes04/kes04.h"
 #include "components/kes04/table.h"
 
@@ -24,6 +25,7 @@ namespace {
 constexpr uint32_t kCodeMagic = 0x434F4434;   // "COD4"
 constexpr uint32_t kDataMagic = 0x44415434;   // "DAT4"
 constexpr uint32_t kFieldMagic = 0x46494C34;  // "FIL4"
+constexpr uint32_t kTagMagic = 0x54414734;    // "TAG4"
 
 }  // namespace
 
@@ -33,11 +35,18 @@ struct FIELD4St {
     size_t index = 0;
 };
 
+struct TAG4St {
+    uint32_t magic = kTagMagic;
+    DATA4* data = nullptr;
+    tavrel::kes04::cdx::CdxTag* tag = nullptr;
+};
+
 struct DATA4St {
     uint32_t magic = kDataMagic;
     CODE4* code = nullptr;
     std::unique_ptr<Table> table;
     std::vector<std::unique_ptr<FIELD4St>> fields;
+    std::vector<std::unique_ptr<TAG4St>> tags;
     std::string fileName;
 };
 
@@ -63,6 +72,11 @@ namespace {
 bool valid(const CODE4* c4) { return c4 && c4->magic == kCodeMagic; }
 bool valid(const DATA4* d4) { return d4 && d4->magic == kDataMagic && d4->table; }
 bool valid(const FIELD4* f4) { return f4 && f4->magic == kFieldMagic && valid(f4->data); }
+bool valid(const TAG4* t4) { return t4 && t4->magic == kTagMagic && valid(t4->data); }
+
+tavrel::kes04::cdx::CdxTableIndex* indexOf(DATA4* d4) {
+    return dynamic_cast<tavrel::kes04::cdx::CdxTableIndex*>(d4->table->index());
+}
 
 // Results that are normal positions, not failures: they leave the error code alone.
 bool isPosition(int rc) {
@@ -174,6 +188,8 @@ extern "C" {
 
 CODE4* code4initVB(void) {
     try {
+        // Tables of every context keep their structural indexes up to date.
+        tavrel::kes04::setIndexFactory(&tavrel::kes04::cdx::CdxTableIndex::factory);
         return new CODE4St();
     } catch (...) {
         return nullptr;
@@ -409,5 +425,95 @@ int f4assignNVB(FIELD4* f4, const char* text, int length) {
     if (length < 0) length = 0;
     return f4memoAssignN(f4, text, (unsigned long)length);
 }
+
+// ---- tags ---------------------------------------------------------------------
+
+TAG4* d4tag(DATA4* d4, const char* name) {
+    if (!valid(d4)) return nullptr;
+    return guarded(d4->code, static_cast<TAG4*>(nullptr), [&]() -> TAG4* {
+        auto* index = indexOf(d4);
+        tavrel::kes04::cdx::CdxTag* tag = index && name ? index->findTag(name) : nullptr;
+        if (!tag) {
+            if (d4->code->errTagName) {
+                record(d4->code, code(EngineCode::kErrTagName),
+                       std::string("no tag \"") + (name ? name : "") + "\" in " + d4->fileName);
+            }
+            return nullptr;
+        }
+        for (auto& t : d4->tags)
+            if (t->tag == tag) return t.get();
+        auto handle = std::make_unique<TAG4St>();
+        handle->data = d4;
+        handle->tag = tag;
+        d4->tags.push_back(std::move(handle));
+        return d4->tags.back().get();
+    });
+}
+
+void d4tagSelect(DATA4* d4, TAG4* t4) {
+    if (!valid(d4)) return;
+    auto* index = indexOf(d4);
+    if (!index) return;
+    if (!t4) {
+        index->select(nullptr);
+    } else if (valid(t4) && t4->data == d4) {
+        index->select(t4->tag);
+    }
+}
+
+TAG4* d4tagSelected(DATA4* d4) {
+    if (!valid(d4)) return nullptr;
+    auto* index = indexOf(d4);
+    if (!index || !index->selected()) return nullptr;
+    for (auto& t : d4->tags)
+        if (t->tag == index->selected()) return t.get();
+    return d4tag(d4, index->selected()->name().c_str());
+}
+
+namespace {
+
+// Moves the table to where a seek in the index ended.
+int finishSeek(DATA4* d4, int rc, uint32_t recno) {
+    if (rc == 0 || rc == code(EngineCode::kAfter) || rc == code(EngineCode::kEntry)) {
+        const int moved = d4->table->go(recno, false);
+        return recordTable(d4, moved != 0 ? moved : rc);
+    }
+    if (rc == code(EngineCode::kEof)) {
+        d4->table->go(0, false);  // no such record: end of file
+        return rc;
+    }
+    if (rc == code(EngineCode::kNoTag)) return rc;
+    return record(d4->code, rc,
+                  d4->fileName + ": " + (indexOf(d4) ? indexOf(d4)->lastError() : std::string()));
+}
+
+int seekIn(DATA4* d4, const char* key, bool next) {
+    if (!valid(d4)) return code(EngineCode::kErrParameterNull);
+    return guarded(d4->code, code(EngineCode::kErrMemory), [&] {
+        if (!key)
+            return record(d4->code, code(EngineCode::kErrParameterNull), "seek without a key");
+        auto* index = indexOf(d4);
+        if (!index || !index->selected()) return code(EngineCode::kNoTag);
+        int rc = d4->table->writeRecord();
+        if (rc != 0) return recordTable(d4, rc);
+        uint32_t recno = 0;
+        Table& t = *d4->table;
+        if (next && !t.eof() && t.recno() > 0) {
+            rc = index->seekNext(key, t.recno(), {t.record(), t.layout().recordLength}, &recno);
+        } else {
+            rc = index->seek(key, &recno);
+        }
+        return finishSeek(d4, rc, recno);
+    });
+}
+
+}  // namespace
+
+int d4seek(DATA4* d4, const char* key) { return seekIn(d4, key, false); }
+int d4seekNext(DATA4* d4, const char* key) { return seekIn(d4, key, true); }
+
+const char* t4alias(TAG4* t4) { return valid(t4) ? t4->tag->name().c_str() : nullptr; }
+const char* t4expr(TAG4* t4) { return valid(t4) ? t4->tag->keyExpression().c_str() : nullptr; }
+const char* t4filter(TAG4* t4) { return valid(t4) ? t4->tag->forExpression().c_str() : nullptr; }
 
 }  // extern "C"

@@ -40,6 +40,7 @@ constexpr uint64_t kOpenByte = 0x80000000;
 constexpr uint64_t kWriteByte = 0x80000001;
 constexpr size_t kPendingLimit = 1 << 20;
 constexpr size_t kReadCacheBytes = 1 << 16;
+constexpr size_t kRandomReadBytes = 4096;  // Exclusive mode: a jump to a far record.
 
 fs::path withDefaultExtension(const fs::path& path, const char* extension) {
     if (path.has_extension()) return path;
@@ -362,8 +363,13 @@ int Table::readRecordBytes(uint32_t recno, uint8_t* out) {
     }
     if (cached() && !m_options.readOnly) {
         if (m_cacheFirst == 0 || recno < m_cacheFirst || recno >= m_cacheFirst + m_cacheCount) {
-            const uint32_t wanted = std::min<uint32_t>(
-                std::max<size_t>(1, kReadCacheBytes / length), m_count - recno + 1);
+            // Reading on from the cached block (a scan) fetches a large block;
+            // a jump elsewhere (a seek) only a few kilobytes around the record.
+            const bool scanning =
+                (m_cacheFirst != 0 && recno == m_cacheFirst + m_cacheCount) || recno == 1;
+            const size_t block = scanning ? kReadCacheBytes : kRandomReadBytes;
+            const uint32_t wanted =
+                std::min<uint32_t>(std::max<size_t>(1, block / length), m_count - recno + 1);
             m_readCache.resize(size_t(wanted) * length);
             size_t got = 0;
             if (m_file->readAt(at, m_readCache, &got) != 0 || got < length) {
@@ -497,6 +503,8 @@ int Table::writeMemos() {
     }
     return 0;
 }
+
+int Table::writeRecord() { return writeChanges(); }
 
 int Table::writeChanges() {
     if (!m_changed || m_appending) return 0;

@@ -117,6 +117,10 @@ class Table final : public RecordSource {
     // Adds a blank record.
     int appendBlank();
 
+    // Writes the current record's changes now (as a move would), so that the
+    // indexes hold them before a seek. Returns 0, or the write's failure.
+    int writeRecord();
+
     // Writes the current record if changed, the header, the index and memo
     // files, and puts all of it on disk.
     int flush();

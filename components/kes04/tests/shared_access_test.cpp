@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <set>
 
+#include "components/kes04/index/cdx_table_index.h"
 #include "platform/byte_order.h"
 #include "platform/random_access_file.h"
 #include "test_support.h"
@@ -27,11 +28,19 @@ class SharedAppend : public ::testing::TestWithParam<bool> {};
 
 TEST_P(SharedAppend, TwoProcessesAppendingAtOnceLoseNothing) {
     TempDir dir;
-    createTable(dir / "SHARED", kFields, sharedAccess())->close();
     if (GetParam()) {
-        std::string dbf = readBytes(dir / "SHARED.DBF");
-        dbf[28] = char(0x01);  // structural index flag; no index support in the helper
-        writeBytes(dir / "SHARED.DBF", dbf);
+        // A table with a structural index (flag 0x01): the helpers keep its tag up to date.
+        setIndexFactory(&cdx::CdxTableIndex::factory);
+        std::unique_ptr<Table> table;
+        std::string detail;
+        const std::vector<TagSpec> tags = {{"ID", "ID", "", 0, 0}};
+        ASSERT_EQ(
+            Table::create(dir / "SHARED", kFields, tags, false, sharedAccess(), &table, &detail), 0)
+            << detail;
+        table->close();
+        setIndexFactory(nullptr);
+    } else {
+        createTable(dir / "SHARED", kFields, sharedAccess())->close();
     }
     const std::string helper =
         binDir() + "/kes04_append_helper " + binDir() + "/KES04.DLL " + (dir / "SHARED").string();
