@@ -162,6 +162,107 @@ TEST_F(XbtoolTest, CheckPassesGoodTablesAndListsEveryFault) {
     EXPECT_NE(r.err.find("cannot open"), std::string::npos);
 }
 
+class XbtoolTags : public XbtoolTest {
+  protected:
+    void createIndexed() {
+        Result r = xbtool({"create", table, "--field", "NAME:C:12", "--field", "SEQ:N:5", "--field",
+                           "DAY:D", "--tag", "NAME:UPPER(NAME)", "--tag",
+                           "SEQ:SEQ:FOR=.NOT. DELETED():UNIQUE_CONTINUE", "--tag",
+                           "DAY_BACK:DTOS(DAY):DESCENDING"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        r = xbtool({"append", table},
+                   "{\"NAME\":\"delta\",\"SEQ\":\"4\",\"DAY\":\"20240105\"}\n"
+                   "{\"NAME\":\"Alpha\",\"SEQ\":\"2\",\"DAY\":\"20231231\"}\n"
+                   "{\"NAME\":\"alpine\",\"SEQ\":\"2\",\"DAY\":\"20240301\"}\n"
+                   "{\"NAME\":\"Bravo\",\"SEQ\":\"1\",\"DAY\":\"\",\"_deleted\":true}\n");
+        ASSERT_EQ(r.code, 0) << r.err;
+    }
+    std::vector<int> recnos(const std::string& jsonLines) {
+        std::vector<int> out;
+        std::istringstream in(jsonLines);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(nlohmann::json::parse(line)["_recno"].get<int>());
+        return out;
+    }
+};
+
+TEST_F(XbtoolTags, CreateInfoAndDumpInTagOrder) {
+    createIndexed();
+    Result r = xbtool({"info", table});
+    EXPECT_NE(r.out.find("Flags:         0x01 (structural index)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Tags:          3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("NAME  key UPPER(NAME)  (12-byte key)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("SEQ  key SEQ  for .NOT. DELETED()  unique-continue  (8-byte key)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("DAY_BACK  key DTOS(DAY)  descending"), std::string::npos) << r.out;
+    EXPECT_EQ(recnos(xbtool({"dump", table, "--tag", "name"}).out), (std::vector<int>{2, 3, 4, 1}));
+    EXPECT_EQ(recnos(xbtool({"dump", table, "--tag", "SEQ"}).out), (std::vector<int>{2, 1}));
+    EXPECT_EQ(recnos(xbtool({"dump", table, "--tag", "DAY_BACK"}).out),
+              (std::vector<int>{3, 1, 2, 4}));
+    EXPECT_EQ(recnos(xbtool({"dump", table}).out), (std::vector<int>{1, 2, 3, 4}));
+    r = xbtool({"dump", table, "--tag", "NOPE"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no tag \"NOPE\""), std::string::npos);
+}
+
+TEST_F(XbtoolTags, SeekPrintsEveryRecordWithTheKeyPrefix) {
+    createIndexed();
+    Result r = xbtool({"seek", table, "NAME", "ALP"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{2, 3}));
+    EXPECT_NE(r.out.find("\"NAME\":\"Alpha\""), std::string::npos);
+    r = xbtool({"seek", table, "SEQ", "4"});
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{1}));
+    r = xbtool({"seek", table, "DAY_BACK", "2024"});
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{3, 1}));
+    r = xbtool({"seek", table, "NAME", "CHARLIE"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(XbtoolTags, CheckFindsADamagedIndexAndReindexRepairsIt) {
+    createIndexed();
+    Result r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("4 records, 0 memos, 3 tags"), std::string::npos) << r.out;
+    // The NAME tag's root leaf holds "ALPHA" as its first key: turn it into "BLPHA".
+    std::string cdx = bytes("PEOPLE.CDX");
+    const size_t at = cdx.find("ALPHA");
+    ASSERT_NE(at, std::string::npos);
+    cdx[at] = 'B';
+    setBytes("PEOPLE.CDX", cdx);
+    r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("tag NAME"), std::string::npos) << r.err;
+    r = xbtool({"reindex", table});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("3 tags rebuilt"), std::string::npos);
+    r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 0) << r.err;
+    // A missing index file is a fault too.
+    std::filesystem::remove(dir / "PEOPLE.CDX");
+    r = xbtool({"check", table});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("structural index"), std::string::npos) << r.err;
+}
+
+TEST_F(XbtoolTags, BadTagsAndDuplicateKeysAreRefused) {
+    Result r = xbtool({"create", table, "--field", "NAME:C:12", "--tag", "NAME"});
+    EXPECT_EQ(r.code, 2);
+    r = xbtool({"create", table, "--field", "NAME:C:12", "--tag", "NAME:NAME:SIDEWAYS"});
+    EXPECT_EQ(r.code, 2);
+    r = xbtool({"create", table, "--field", "NAME:C:12", "--tag", "NAME:UPPER(NOPE)"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("-400"), std::string::npos) << r.err;
+    r = xbtool({"create", table, "--field", "NAME:C:12", "--tag", "NAME:NAME:UNIQUE"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = xbtool({"append", table}, "{\"NAME\":\"x\"}\n{\"NAME\":\"x\"}\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("line 2"), std::string::npos) << r.err;
+    EXPECT_EQ(xbtool({"check", table}).code, 0);
+}
+
 TEST_F(XbtoolTest, TheProgramRunsTheCommands) {
     createPeople();
     const char* bin = std::getenv("TAVREL_BIN_DIR");
