@@ -81,30 +81,34 @@ class TreeWriter {
                 nd.root = count == 1;
                 nd.left = i == 0 ? kNoPage : offsets[i - 1];
                 nd.right = i + 1 == count ? kNoPage : offsets[i + 1];
+            }
+            // Parents: children spread evenly over as few interior nodes as fit.
+            std::vector<Node> parents;
+            if (count > 1) {
+                const size_t cap = interiorCapacity(m_kl);
+                const size_t groups = (count + cap - 1) / cap;
+                size_t child = 0;
+                for (size_t g = 0; g < groups; ++g) {
+                    const size_t take = count / groups + (g < count % groups ? 1 : 0);
+                    Node p;
+                    p.leaf = false;
+                    for (size_t k = 0; k < take; ++k, ++child) {
+                        const Node& c = level[child];
+                        const uint8_t* lk = c.lastKey(m_kl);
+                        p.keys.insert(p.keys.end(), lk, lk + m_kl);
+                        p.records.push_back(c.records.back());
+                        p.children.push_back(offsets[child]);
+                    }
+                    parents.push_back(std::move(p));
+                }
+            }
+            for (size_t i = 0; i < count; ++i) {
                 if (m_out)
-                    encodeNode(nd, m_kl, m_pad, m_out->data() + offsets[i]);
+                    encodeNode(level[i], m_kl, m_pad, m_out->data() + offsets[i]);
                 else
-                    *targets[i] = nd;
+                    *targets[i] = std::move(level[i]);
             }
             if (count == 1) return offsets[0];
-            // Parents: children spread evenly over as few interior nodes as fit.
-            const size_t cap = interiorCapacity(m_kl);
-            const size_t groups = (count + cap - 1) / cap;
-            std::vector<Node> parents;
-            size_t child = 0;
-            for (size_t g = 0; g < groups; ++g) {
-                const size_t take = count / groups + (g < count % groups ? 1 : 0);
-                Node p;
-                p.leaf = false;
-                for (size_t k = 0; k < take; ++k, ++child) {
-                    const Node& c = level[child];
-                    const uint8_t* lk = c.lastKey(m_kl);
-                    p.keys.insert(p.keys.end(), lk, lk + m_kl);
-                    p.records.push_back(c.records.back());
-                    p.children.push_back(offsets[child]);
-                }
-                parents.push_back(std::move(p));
-            }
             level = std::move(parents);
             leaves = false;
         }
