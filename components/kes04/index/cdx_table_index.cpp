@@ -241,7 +241,9 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
 }
 
 int CdxTableIndex::lock(bool forWrite) {
-    if (m_mode != AccessMode::kDenyNone || m_locked) return 0;
+    // Exclusive tables need no locks; a deny-write table still locks so that
+    // readers in other processes never see a page half written.
+    if (m_mode == AccessMode::kDenyRW || m_locked) return 0;
     const auto kind = forWrite && !m_readOnly ? RandomAccessFile::LockKind::kExclusive
                                               : RandomAccessFile::LockKind::kShared;
     const auto deadline = std::chrono::steady_clock::now() + m_lockWait;

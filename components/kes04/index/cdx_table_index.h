@@ -3,7 +3,7 @@
 // each record change, the selected tag as the table's navigation order, and
 // the tag operations of the C interface (select, seek, seek-next).
 //
-// Sharing: in shared mode (kDenyNone) every change runs under an exclusive
+// Sharing: unless the table is exclusive (kDenyRW), every change runs under an exclusive
 // lock on byte 0x7FFFFFFE of the .CDX, and every read under a shared lock on
 // the same byte (the byte FoxPro-family engines lock while they update an
 // index); after taking it the index re-reads the change counter and drops
