@@ -103,5 +103,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     index->applyChange(7, row(7), row(8));
     index->applyChange(301, {}, row(9));
     index->flush();
+    // Batched appends merged on use, a change that reaches them, a rebuild.
+    index->setDeferAppends(true);
+    for (uint32_t r = 302; r < 310; ++r) index->applyChange(r, {}, row(r));
+    index->applyChange(303, row(303), row(1));
+    if (index->tagCount() > 0) {
+        CdxCursor c;
+        index->first(index->tag(0), c);
+    }
+    index->refresh();
+    index->reindex(rows);
+    index->flush();
     return 0;
 }
