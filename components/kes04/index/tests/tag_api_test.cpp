@@ -82,6 +82,16 @@ TEST_F(TagApi, TagsFromCreateOrderTopAndSkip) {
     ASSERT_EQ(d4flush(d4), 0);
     d4tagSelect(d4, d4tag(d4, "UPDATE"));
     EXPECT_EQ(walk(), (std::vector<long>{3, 2}));
+    // From a record the filter leaves out, skipping starts where its key would be.
+    ASSERT_EQ(d4goLow(d4, 1, 0), 0);
+    ASSERT_EQ(d4skip(d4, 1), 0);
+    EXPECT_EQ(d4recNo(d4), 2);
+    ASSERT_EQ(d4goLow(d4, 1, 0), 0);
+    ASSERT_EQ(d4skip(d4, -1), 0);
+    EXPECT_EQ(d4recNo(d4), 3);
+    ASSERT_EQ(d4goLow(d4, 1, 0), 0);
+    EXPECT_EQ(d4skip(d4, 2), 3);
+    EXPECT_EQ(d4eof(d4), 1);
     d4tagSelect(d4, nullptr);
     EXPECT_EQ(walk(), (std::vector<long>{1, 2, 3}));
 }
