@@ -6,7 +6,7 @@
 namespace tavrel::kes04::cdx {
 
 namespace {
-constexpr size_t kCacheLimit = 200000;
+constexpr size_t kCacheLimit = 65536;  // pages kept decoded (about 40 MB at most)
 }
 
 NodeCache::NodeCache(PageStore& store) : m_store(store), m_end(store.size()) {}

@@ -11,9 +11,9 @@
 
 #include "components/kes04/index/cdx_index.h"
 #include "components/kes04/index/key_encoding.h"
-#include "platform/files.h"
 #include "components/kes04/index/tests/table_support.h"
 #include "components/kes04/index/tests/test_table.h"
+#include "platform/files.h"
 
 namespace tavrel::kes04::cdx {
 namespace {
@@ -24,9 +24,7 @@ using testing::sampleLayout;
 using testing::TempFolder;
 
 std::string runReader(const std::filesystem::path& cdx, int* status) {
-    const char* src = std::getenv("TAVREL_SOURCE_DIR");
-    const std::string script =
-        std::string(src ? src : ".") + "/components/kes04/index/tests/cdx_reader.py";
+    const std::string script = std::string(KES04_INDEX_TEST_DIR) + "/cdx_reader.py";
     const std::string command = "/usr/bin/python3 " + script + " " + cdx.string() + " 2>&1";
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
