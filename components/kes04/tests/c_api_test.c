@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
     FN(unsigned long, f4memoLen, (FIELD4*));
     FN(int, f4memoAssign, (FIELD4*, const char*));
     FN(int, f4assignNVB, (FIELD4*, const char*, int));
+    FN(TAG4*, d4tag, (DATA4*, const char*));
+    FN(void, d4tagSelect, (DATA4*, TAG4*));
+    FN(int, d4seek, (DATA4*, const char*));
+    FN(int, d4seekNext, (DATA4*, const char*));
+    FN(long, d4recNo, (DATA4*));
 
     char folder[] = "/tmp/kes04-capi-XXXXXX";
     if (!mkdtemp(folder)) return 4;
@@ -187,6 +192,55 @@ int main(int argc, char** argv) {
         code4errorCode(c4, 0);
     }
     CHECK(code4close(c4) == 0); /* closes the open table */
+    CHECK(code4initUndo(c4) == 0);
+
+    /* Tags as the descriptor tables use them: TBL_ORDER with prefix seeks and
+     * seek-next runs, DATE_BACK walked from the top (latest date first). */
+    c4 = code4initVB();
+    code4accessMode(c4, 1);
+    code4safety(c4, 0);
+    code4errTagName(c4, 0);
+    static const FIELD4INFO descriptorFields[] = {{"TBL_NAME", 'C', 12, 0, 0},
+                                                  {"TBL_SEQ", 'N', 3, 0, 0},
+                                                  {"UPD_DATE", 'D', 8, 0, 0},
+                                                  {NULL, 0, 0, 0, 0}};
+    static const TAG4INFO descriptorTags[] = {
+        {"TBL_ORDER", "TBL_NAME + STR(TBL_SEQ, 3)", NULL, 0, 0},
+        {"DATE_BACK", "DTOS(UPD_DATE)", ".NOT. DELETED()", 0, 10},
+        {NULL, NULL, NULL, 0, 0}};
+    char tablePath[256];
+    snprintf(tablePath, sizeof tablePath, "%s/TABLEUPL", folder);
+    d4 = d4create(c4, tablePath, descriptorFields, descriptorTags);
+    CHECK(d4 != NULL);
+    if (d4) {
+        static const char* rows[][3] = {{"ORDERS", "2", "20261101"},
+                                        {"CUSTOMER", "1", "20261205"},
+                                        {"ORDERS", "1", "20260915"}};
+        FIELD4* name = d4field(d4, "TBL_NAME");
+        FIELD4* seq = d4field(d4, "TBL_SEQ");
+        FIELD4* day = d4field(d4, "UPD_DATE");
+        for (int i = 0; i < 3; ++i) {
+            CHECK(d4appendStart(d4, 0) == 0 && d4blank(d4) == 0);
+            CHECK(f4assignNVB(name, rows[i][0], (int)strlen(rows[i][0])) == 0);
+            CHECK(f4assignNVB(seq, rows[i][1], 1) == 0);
+            CHECK(f4assignNVB(day, rows[i][2], 8) == 0);
+            CHECK(d4append(d4) == 0);
+        }
+        CHECK(d4tag(d4, "NOSUCH") == NULL);
+        CHECK(code4errorCode(c4, 0) == 0); /* errTagName 0: quiet */
+        d4tagSelect(d4, d4tag(d4, "TBL_ORDER"));
+        CHECK(d4seek(d4, "ORDERS") == 0 && d4recNo(d4) == 3);
+        CHECK(d4seekNext(d4, "ORDERS") == 0 && d4recNo(d4) == 1);
+        CHECK(d4seekNext(d4, "ORDERS") == 3);
+        CHECK(d4seek(d4, "ARTICLES") == 2 && d4recNo(d4) == 2);
+        d4tagSelect(d4, d4tag(d4, "date_back"));
+        CHECK(d4top(d4) == 0 && d4recNo(d4) == 2);
+        CHECK(d4skip(d4, 1) == 0 && d4recNo(d4) == 1);
+        CHECK(d4skip(d4, 1) == 0 && d4recNo(d4) == 3);
+        CHECK(d4skip(d4, 1) == 3);
+        d4tagSelect(d4, NULL);
+        CHECK(d4top(d4) == 0 && d4recNo(d4) == 1);
+    }
     CHECK(code4initUndo(c4) == 0);
 
     /* Null handles are refused, never a crash. */
