@@ -171,23 +171,23 @@ int layoutForCreate(std::span<const FieldSpec> fields, RecordLayout* layout, std
         return code(EngineCode::kErrFieldName);
     }
     uint32_t offset = 1;
-    for (const FieldSpec& spec : fields) {
+    for (const FieldSpec& def : fields) {
         FieldLayout f;
-        f.name = spec.name;
+        f.name = def.name;
         for (char& c : f.name) c = char(std::toupper(static_cast<unsigned char>(c)));
         bool nameOk = !f.name.empty() && f.name.size() <= kMaxFieldNameLength;
         for (size_t i = 0; nameOk && i < f.name.size(); ++i)
             nameOk = validNameChar(f.name[i], i == 0);
         if (!nameOk) {
-            *detail = "field name \"" + spec.name + "\" is not 1 to 10 letters, digits or _";
+            *detail = "field name \"" + def.name + "\" is not 1 to 10 letters, digits or _";
             return code(EngineCode::kErrFieldName);
         }
         if (layout->find(f.name)) {
             *detail = "field name \"" + f.name + "\" is used twice";
             return code(EngineCode::kErrFieldName);
         }
-        f.type = char(std::toupper(static_cast<unsigned char>(spec.type)));
-        int length = spec.length, decimals = spec.decimals;
+        f.type = char(std::toupper(static_cast<unsigned char>(def.type)));
+        int length = def.length, decimals = def.decimals;
         bool ok = decimals == 0;
         switch (f.type) {
             case 'C':
@@ -211,8 +211,8 @@ int layoutForCreate(std::span<const FieldSpec> fields, RecordLayout* layout, std
                 ok = false;
         }
         if (!ok) {
-            *detail = "field " + f.name + ": type " + std::string(1, spec.type) + " length " +
-                      std::to_string(spec.length) + " decimals " + std::to_string(spec.decimals) +
+            *detail = "field " + f.name + ": type " + std::string(1, def.type) + " length " +
+                      std::to_string(def.length) + " decimals " + std::to_string(def.decimals) +
                       " cannot be created";
             return code(EngineCode::kErrFieldType);
         }

@@ -168,10 +168,10 @@ class AboutFileTest : public ::testing::Test {
         m_alloc = m_library->function<decltype(&SysAllocStringByteLen)>("SysAllocStringByteLen");
         m_release = m_library->function<decltype(&SysFreeString)>("SysFreeString");
         ASSERT_TRUE(m_aboutFile && m_fileVersion && m_alloc && m_release);
-        test::VersionSpec spec = typicalVersion();
-        spec.stringTables[0].values[0].value = std::u16string(300, u'c');  // Comments
+        test::VersionSpec def = typicalVersion();
+        def.stringTables[0].values[0].value = std::u16string(300, u'c');  // Comments
         PeSpec pe;
-        pe.versionLanguages = {{0x0409, buildVersionResource(spec)}};
+        pe.versionLanguages = {{0x0409, buildVersionResource(def)}};
         test::writeBytes(m_folder / "App.exe", buildPe(pe).bytes);
     }
 

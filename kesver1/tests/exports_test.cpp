@@ -99,9 +99,9 @@ class ExportsTest : public ::testing::Test {
         test::writeBytes(m_folder / name, bytes);
         return (m_folder / name).string();
     }
-    std::string writeVersion(const std::string& name, const test::VersionSpec& spec) {
+    std::string writeVersion(const std::string& name, const test::VersionSpec& def) {
         PeSpec pe;
-        pe.versionLanguages = {{0x0409, buildVersionResource(spec)}};
+        pe.versionLanguages = {{0x0409, buildVersionResource(def)}};
         return write(name, buildPe(pe).bytes);
     }
     int32_t extract(const std::string& path) {

@@ -40,21 +40,21 @@ TEST(PeResourceReader, FindsTheVersionResourceOfEveryHeaderKind) {
 TEST(PeResourceReader, TakesTheFirstLanguageFound) {
     auto british = typicalVersion();
     british.stringTables[0].values[0].value = u"british";
-    PeSpec spec;
-    spec.versionLanguages = {{0x0809, buildVersionResource(british)},
+    PeSpec def;
+    def.versionLanguages = {{0x0809, buildVersionResource(british)},
                              {0x0409, buildVersionResource(typicalVersion())}};
-    EXPECT_EQ(readBytes(buildPe(spec).bytes).bytes, buildVersionResource(british));
+    EXPECT_EQ(readBytes(buildPe(def).bytes).bytes, buildVersionResource(british));
 }
 
 TEST(PeResourceReader, ImageWithoutResourcesHasNoVersion) {
-    PeSpec spec;
-    spec.hasResources = false;
-    EXPECT_EQ(errorOf(buildPe(spec).bytes), PeError::kNoResources);
+    PeSpec def;
+    def.hasResources = false;
+    EXPECT_EQ(errorOf(buildPe(def).bytes), PeError::kNoResources);
 }
 
 TEST(PeResourceReader, ResourcesWithoutVersionTypeHaveNoVersion) {
-    PeSpec spec;  // only a named type and an icon type
-    EXPECT_EQ(errorOf(buildPe(spec).bytes), PeError::kNoVersionResource);
+    PeSpec def;  // only a named type and an icon type
+    EXPECT_EQ(errorOf(buildPe(def).bytes), PeError::kNoVersionResource);
 }
 
 TEST(PeResourceReader, NamedTypeIsNeverMistakenForTheVersionId) {
@@ -187,9 +187,9 @@ TEST(PeResourceReader, DataInTheMemoryOnlyTailOfASectionIsRefused) {
 TEST(PeResourceReader, ResourceLongerThanAVersionTreeIsCut) {
     auto data = buildVersionResource(typicalVersion());
     data.resize(70000, 0xAB);
-    PeSpec spec;
-    spec.versionLanguages = {{0x0409, data}};
-    const auto result = readBytes(buildPe(spec).bytes);
+    PeSpec def;
+    def.versionLanguages = {{0x0409, data}};
+    const auto result = readBytes(buildPe(def).bytes);
     ASSERT_EQ(result.error, PeError::kNone);
     EXPECT_EQ(result.bytes.size(), 0xFFFFu);
 }

@@ -96,11 +96,11 @@ struct ResourceSection {
     uint32_t firstDataEntry = 0, firstData = 0;
 };
 
-ResourceSection buildResources(const PeSpec& spec) {
+ResourceSection buildResources(const PeSpec& def) {
     ResourceSection r;
-    const bool hasVersion = !spec.versionLanguages.empty();
-    const uint16_t named = spec.otherResourceTypes ? 1 : 0;
-    const uint16_t ids = (spec.otherResourceTypes ? 1 : 0) + (hasVersion ? 1 : 0);
+    const bool hasVersion = !def.versionLanguages.empty();
+    const uint16_t named = def.otherResourceTypes ? 1 : 0;
+    const uint16_t ids = (def.otherResourceTypes ? 1 : 0) + (hasVersion ? 1 : 0);
     Bytes& b = r.bytes;
     b.assign(16 + 8 * (named + ids), 0);
     putDirectory(b, 0, named, ids);
@@ -111,7 +111,7 @@ ResourceSection buildResources(const PeSpec& spec) {
     for (char c : std::string("MYDATA")) append16(b, uint16_t(c));
     pad4(b);
     size_t entry = 16;
-    if (spec.otherResourceTypes) {
+    if (def.otherResourceTypes) {
         putEntry(b, entry, kHigh | typeName, kHigh | emptyDirectory);
         putEntry(b, entry + 8, 3, kHigh | emptyDirectory);  // RT_ICON
         entry += 16;
@@ -124,16 +124,16 @@ ResourceSection buildResources(const PeSpec& spec) {
     putDirectory(b, r.nameDirectory, 0, 1);
     r.languageDirectory = uint32_t(b.size());
     putEntry(b, r.nameDirectory + 16, 1, kHigh | r.languageDirectory);
-    const size_t languages = spec.versionLanguages.size();
+    const size_t languages = def.versionLanguages.size();
     b.resize(b.size() + 16 + 8 * languages, 0);
     putDirectory(b, r.languageDirectory, 0, uint16_t(languages));
     r.firstDataEntry = uint32_t(b.size());
     b.resize(b.size() + 16 * languages, 0);
     for (size_t i = 0; i < languages; ++i) {
         const uint32_t dataEntry = r.firstDataEntry + uint32_t(16 * i);
-        putEntry(b, r.languageDirectory + 16 + 8 * i, spec.versionLanguages[i].first, dataEntry);
+        putEntry(b, r.languageDirectory + 16 + 8 * i, def.versionLanguages[i].first, dataEntry);
         pad4(b);
-        const Bytes& data = spec.versionLanguages[i].second;
+        const Bytes& data = def.versionLanguages[i].second;
         if (i == 0) r.firstData = uint32_t(b.size());
         put32(b, dataEntry, kRsrcRva + uint32_t(b.size()));
         put32(b, dataEntry + 4, uint32_t(data.size()));
@@ -154,23 +154,23 @@ void writeSection(Bytes& b, size_t at, const char* name, uint32_t virtualSize, u
 
 uint32_t alignUp(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
-void writeHeaders(PeImage& image, const PeSpec& spec, uint32_t rsrcSize, uint32_t imageSize) {
+void writeHeaders(PeImage& image, const PeSpec& def, uint32_t rsrcSize, uint32_t imageSize) {
     Bytes& b = image.bytes;
     put16(b, 0, 0x5A4D);
     put32(b, 0x3C, kNtOffset);
     image.ntOffset = kNtOffset;
     put32(b, kNtOffset, 0x00004550);
-    const uint16_t optionalSize = spec.is64 ? 240 : 224;
-    const uint16_t sections = spec.hasResources ? 2 : 1;
-    put16(b, kNtOffset + 4, spec.is64 ? 0x8664 : 0x014C);
+    const uint16_t optionalSize = def.is64 ? 240 : 224;
+    const uint16_t sections = def.hasResources ? 2 : 1;
+    put16(b, kNtOffset + 4, def.is64 ? 0x8664 : 0x014C);
     put16(b, kNtOffset + 6, sections);
     put16(b, kNtOffset + 20, optionalSize);
-    uint16_t characteristics = spec.is64 ? 0x0022 : 0x0102;
-    if (spec.isDll) characteristics |= 0x2000;
+    uint16_t characteristics = def.is64 ? 0x0022 : 0x0102;
+    if (def.isDll) characteristics |= 0x2000;
     put16(b, kNtOffset + 22, characteristics);
     const uint32_t opt = kNtOffset + 24;
     image.optionalOffset = opt;
-    put16(b, opt, spec.is64 ? 0x20B : 0x10B);
+    put16(b, opt, def.is64 ? 0x20B : 0x10B);
     put32(b, opt + 16, kTextRva);  // entry point
     put32(b, opt + 32, 0x1000);    // section alignment
     put32(b, opt + 36, kFileAlignment);
@@ -179,17 +179,17 @@ void writeHeaders(PeImage& image, const PeSpec& spec, uint32_t rsrcSize, uint32_
     put32(b, opt + 56, imageSize);
     put32(b, opt + 60, kHeadersSize);
     put16(b, opt + 68, 2);  // Windows GUI
-    const uint32_t directories = spec.is64 ? opt + 108 : opt + 92;
+    const uint32_t directories = def.is64 ? opt + 108 : opt + 92;
     put32(b, directories, 16);
     image.resourceDirectoryField = directories + 4 + 2 * 8;
-    if (spec.hasResources) {
+    if (def.hasResources) {
         put32(b, image.resourceDirectoryField, kRsrcRva);
         put32(b, image.resourceDirectoryField + 4, rsrcSize);
     }
     image.sectionTableOffset = opt + optionalSize;
     writeSection(b, image.sectionTableOffset, ".text", 0x10, kTextRva, kFileAlignment, kHeadersSize,
                  0x60000020);
-    if (spec.hasResources) {
+    if (def.hasResources) {
         image.rsrcSectionHeader = image.sectionTableOffset + 40;
         writeSection(b, image.rsrcSectionHeader, ".rsrc", rsrcSize, kRsrcRva,
                      alignUp(rsrcSize, kFileAlignment), kHeadersSize + kFileAlignment, 0x40000040);
@@ -199,9 +199,9 @@ void writeHeaders(PeImage& image, const PeSpec& spec, uint32_t rsrcSize, uint32_
 }  // namespace
 
 VersionSpec typicalVersion() {
-    VersionSpec spec;
-    spec.translations = {{0x0409, 0x04E4}};
-    spec.stringTables = {{"040904E4",
+    VersionSpec def;
+    def.translations = {{0x0409, 0x04E4}};
+    def.stringTables = {{"040904E4",
                           {{"Comments", u"Reads the version resources of files"},
                            {"CompanyName", u"Tavrel Software Ltd"},
                            {"FileDescription", u"Version information library"},
@@ -214,48 +214,48 @@ VersionSpec typicalVersion() {
                            {"ProductVersion", u"2.3.4.5005"},
                            {"PrivateBuild", u"private"},
                            {"SpecialBuild", u"special"}}}};
-    return spec;
+    return def;
 }
 
-std::vector<uint8_t> buildVersionResource(const VersionSpec& spec) {
+std::vector<uint8_t> buildVersionResource(const VersionSpec& def) {
     std::vector<Bytes> children;
-    if (!spec.stringTables.empty()) {
+    if (!def.stringTables.empty()) {
         std::vector<Bytes> tables;
-        for (const StringTable& table : spec.stringTables) {
+        for (const StringTable& table : def.stringTables) {
             std::vector<Bytes> strings;
             for (const StringValue& s : table.values) strings.push_back(textBlock(s.name, s.value));
             tables.push_back(block(table.key, {}, 0, true, strings));
         }
         children.push_back(block("StringFileInfo", {}, 0, true, tables));
     }
-    if (!spec.translations.empty()) {
+    if (!def.translations.empty()) {
         Bytes value;
-        for (const auto& [language, codePage] : spec.translations) {
+        for (const auto& [language, codePage] : def.translations) {
             append16(value, language);
             append16(value, codePage);
         }
         children.push_back(block("VarFileInfo", {}, 0, true,
                                  {block("Translation", value, uint16_t(value.size()), false, {})}));
     }
-    if (spec.fileVersion) {
-        return block("VS_VERSION_INFO", fixedInfo(*spec.fileVersion, spec.productVersion), 52,
+    if (def.fileVersion) {
+        return block("VS_VERSION_INFO", fixedInfo(*def.fileVersion, def.productVersion), 52,
                      false, children);
     }
     return block("VS_VERSION_INFO", {}, 0, false, children);
 }
 
-PeImage buildPe(const PeSpec& spec) {
+PeImage buildPe(const PeSpec& def) {
     PeImage image;
     ResourceSection rsrc;
-    if (spec.hasResources) rsrc = buildResources(spec);
+    if (def.hasResources) rsrc = buildResources(def);
     const auto rsrcSize = uint32_t(rsrc.bytes.size());
     const uint32_t rsrcRaw = kHeadersSize + kFileAlignment;
-    const uint32_t fileSize = spec.hasResources ? rsrcRaw + alignUp(rsrcSize, kFileAlignment)
+    const uint32_t fileSize = def.hasResources ? rsrcRaw + alignUp(rsrcSize, kFileAlignment)
                                                 : kHeadersSize + kFileAlignment;
     image.bytes.assign(fileSize, 0);
-    writeHeaders(image, spec, rsrcSize, kRsrcRva + alignUp(rsrcSize, 0x1000));
+    writeHeaders(image, def, rsrcSize, kRsrcRva + alignUp(rsrcSize, 0x1000));
     image.bytes[kHeadersSize] = 0xC3;  // ret
-    if (spec.hasResources) {
+    if (def.hasResources) {
         std::copy(rsrc.bytes.begin(), rsrc.bytes.end(), image.bytes.begin() + rsrcRaw);
         image.rootDirectory = rsrcRaw;
         const auto at = [&](uint32_t offset) { return offset ? rsrcRaw + offset : 0; };
@@ -269,11 +269,11 @@ PeImage buildPe(const PeSpec& spec) {
 }
 
 PeImage typicalPe(bool is64, bool isDll) {
-    PeSpec spec;
-    spec.is64 = is64;
-    spec.isDll = isDll;
-    spec.versionLanguages = {{0x0409, buildVersionResource(typicalVersion())}};
-    return buildPe(spec);
+    PeSpec def;
+    def.is64 = is64;
+    def.isDll = isDll;
+    def.versionLanguages = {{0x0409, buildVersionResource(typicalVersion())}};
+    return buildPe(def);
 }
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {

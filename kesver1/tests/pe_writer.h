@@ -39,7 +39,7 @@ struct VersionSpec {
 VersionSpec typicalVersion();
 
 // The bytes of a VS_VERSIONINFO tree.
-std::vector<uint8_t> buildVersionResource(const VersionSpec& spec);
+std::vector<uint8_t> buildVersionResource(const VersionSpec& def);
 
 struct PeSpec {
     bool is64 = false;
@@ -68,7 +68,7 @@ struct PeImage {
     uint32_t firstData = 0;          // the first version resource's bytes
 };
 
-PeImage buildPe(const PeSpec& spec);
+PeImage buildPe(const PeSpec& def);
 
 // An image with the typical version resource (language 0409).
 PeImage typicalPe(bool is64 = false, bool isDll = false);

@@ -18,9 +18,9 @@ using test::VersionSpec;
 
 class VersionRecordTest : public ::testing::Test {
   protected:
-    std::filesystem::path write(const std::string& name, const VersionSpec& spec) {
+    std::filesystem::path write(const std::string& name, const VersionSpec& def) {
         PeSpec pe;
-        pe.versionLanguages = {{0x0409, buildVersionResource(spec)}};
+        pe.versionLanguages = {{0x0409, buildVersionResource(def)}};
         const auto path = m_folder / name;
         test::writeBytes(path, buildPe(pe).bytes);
         return path;
@@ -31,13 +31,13 @@ class VersionRecordTest : public ::testing::Test {
 
 // A tree with a British table (0809/04B0) and a US table holding other texts.
 VersionSpec britishVersion() {
-    VersionSpec spec = typicalVersion();
-    spec.translations = {{0x0809, 0x04B0}};
-    spec.stringTables.push_back({"080904B0",
+    VersionSpec def = typicalVersion();
+    def.translations = {{0x0809, 0x04B0}};
+    def.stringTables.push_back({"080904B0",
                                  {{"CompanyName", u"Tavrel (UK) Ltd"},
                                   {"FileVersion", u"1.0.6 (UK)"},
                                   {"Comments", u"Colour"}}});
-    return spec;
+    return def;
 }
 
 TEST_F(VersionRecordTest, ReadsFixedVersionsAndTheKeptTexts) {
@@ -68,32 +68,32 @@ TEST_F(VersionRecordTest, TextsComeFromTheBlockTheTranslationNames) {
 }
 
 TEST_F(VersionRecordTest, WithoutTranslationTheUsBlockIsRead) {
-    VersionSpec spec = britishVersion();
-    spec.translations.clear();
+    VersionSpec def = britishVersion();
+    def.translations.clear();
     VersionRecord record;
-    ASSERT_TRUE(extractVersionInfo(write("us.exe", spec), record));
+    ASSERT_TRUE(extractVersionInfo(write("us.exe", def), record));
     EXPECT_EQ(record.companyName, "Tavrel Software Ltd");
     EXPECT_EQ(record.internalName, "KESVER1");
 }
 
 TEST_F(VersionRecordTest, TranslationNamingAMissingBlockLeavesTextsEmpty) {
-    VersionSpec spec = typicalVersion();
-    spec.translations = {{0x0407, 0x04B0}};
+    VersionSpec def = typicalVersion();
+    def.translations = {{0x0407, 0x04B0}};
     VersionRecord record;
-    ASSERT_TRUE(extractVersionInfo(write("de.exe", spec), record));
+    ASSERT_TRUE(extractVersionInfo(write("de.exe", def), record));
     EXPECT_EQ(record.companyName, "");
     EXPECT_EQ(record.comments, "");
     EXPECT_EQ(record.fileVersion, (VersionParts{1, 0, 6, 1006}));
 }
 
 TEST_F(VersionRecordTest, LongTextsAreCutTo259Characters) {
-    VersionSpec spec = typicalVersion();
+    VersionSpec def = typicalVersion();
     const std::u16string longText(400, u'x');
-    spec.stringTables[0].values[1].value = longText;                   // CompanyName
-    spec.stringTables[0].values[0].value = std::u16string(259, u'c');  // Comments
-    spec.stringTables[0].values[4].value = std::u16string(260, u'i');  // InternalName
+    def.stringTables[0].values[1].value = longText;                   // CompanyName
+    def.stringTables[0].values[0].value = std::u16string(259, u'c');  // Comments
+    def.stringTables[0].values[4].value = std::u16string(260, u'i');  // InternalName
     VersionRecord record;
-    ASSERT_TRUE(extractVersionInfo(write("long.exe", spec), record));
+    ASSERT_TRUE(extractVersionInfo(write("long.exe", def), record));
     EXPECT_EQ(record.companyName, std::string(259, 'x'));
     EXPECT_EQ(record.comments, std::string(259, 'c'));
     EXPECT_EQ(record.internalName, std::string(259, 'i'));
@@ -101,10 +101,10 @@ TEST_F(VersionRecordTest, LongTextsAreCutTo259Characters) {
 }
 
 TEST_F(VersionRecordTest, NoFixedInformationKeepsNumbersZeroButReadsTexts) {
-    VersionSpec spec = typicalVersion();
-    spec.fileVersion.reset();
+    VersionSpec def = typicalVersion();
+    def.fileVersion.reset();
     VersionRecord record;
-    ASSERT_TRUE(extractVersionInfo(write("nofixed.exe", spec), record));
+    ASSERT_TRUE(extractVersionInfo(write("nofixed.exe", def), record));
     EXPECT_EQ(record.fileVersion, (VersionParts{0, 0, 0, 0}));
     EXPECT_EQ(record.productVersion, (VersionParts{0, 0, 0, 0}));
     EXPECT_EQ(record.companyName, "Tavrel Software Ltd");

@@ -18,7 +18,7 @@ using test::VersionSpec;
 
 constexpr char kBlock[] = "\\StringFileInfo\\040904E4\\";
 
-VersionTree treeOf(const VersionSpec& spec) { return VersionTree(buildVersionResource(spec)); }
+VersionTree treeOf(const VersionSpec& def) { return VersionTree(buildVersionResource(def)); }
 
 // The offset of the block whose key is `key` (its wLength field).
 size_t blockOf(const std::vector<uint8_t>& bytes, const std::string& key) {
@@ -53,19 +53,19 @@ TEST(VersionTree, KeysMatchWithoutRegardToCase) {
 }
 
 TEST(VersionTree, FirstOfSeveralTranslationsIsTaken) {
-    VersionSpec spec = typicalVersion();
-    spec.translations = {{0x0809, 0x04B0}, {0x0409, 0x04E4}};
-    const auto translation = treeOf(spec).firstTranslation();
+    VersionSpec def = typicalVersion();
+    def.translations = {{0x0809, 0x04B0}, {0x0409, 0x04E4}};
+    const auto translation = treeOf(def).firstTranslation();
     ASSERT_TRUE(translation);
     EXPECT_EQ(translation->language, 0x0809);
     EXPECT_EQ(translation->codePage, 0x04B0);
 }
 
 TEST(VersionTree, MissingPartsGiveNoAnswer) {
-    VersionSpec spec = typicalVersion();
-    spec.fileVersion.reset();
-    spec.translations.clear();
-    const VersionTree tree = treeOf(spec);
+    VersionSpec def = typicalVersion();
+    def.fileVersion.reset();
+    def.translations.clear();
+    const VersionTree tree = treeOf(def);
     ASSERT_TRUE(tree.isValid());
     EXPECT_FALSE(tree.fixedVersion());
     EXPECT_FALSE(tree.firstTranslation());

@@ -74,7 +74,7 @@ int openTable(const std::string& path, bool readOnly, std::unique_ptr<Table>* ta
 }
 
 // Parses NAME:TYPE[:LEN[:DEC]].
-bool parseField(const std::string& text, FieldSpec* spec) {
+bool parseField(const std::string& text, FieldSpec* def) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1) {
@@ -82,11 +82,11 @@ bool parseField(const std::string& text, FieldSpec* spec) {
     }
     parts.push_back(text.substr(start));
     if (parts.size() < 2 || parts.size() > 4 || parts[1].size() != 1) return false;
-    spec->name = parts[0];
-    spec->type = parts[1][0];
+    def->name = parts[0];
+    def->type = parts[1][0];
     try {
-        spec->length = parts.size() > 2 ? std::stoi(parts[2]) : 0;
-        spec->decimals = parts.size() > 3 ? std::stoi(parts[3]) : 0;
+        def->length = parts.size() > 2 ? std::stoi(parts[2]) : 0;
+        def->decimals = parts.size() > 3 ? std::stoi(parts[3]) : 0;
     } catch (...) {
         return false;
     }
@@ -94,7 +94,7 @@ bool parseField(const std::string& text, FieldSpec* spec) {
 }
 
 // Parses NAME:EXPR[:FOR=EXPR][:UNIQUE|:UNIQUE_CONTINUE][:DESCENDING].
-bool parseTag(const std::string& text, kes04::TagSpec* spec) {
+bool parseTag(const std::string& text, kes04::TagSpec* def) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1) {
@@ -102,18 +102,18 @@ bool parseTag(const std::string& text, kes04::TagSpec* spec) {
     }
     parts.push_back(text.substr(start));
     if (parts.size() < 2 || parts[0].empty() || parts[1].empty()) return false;
-    spec->name = parts[0];
-    spec->expression = parts[1];
+    def->name = parts[0];
+    def->expression = parts[1];
     for (size_t i = 2; i < parts.size(); ++i) {
         const std::string& p = parts[i];
         if (p.rfind("FOR=", 0) == 0 || p.rfind("for=", 0) == 0) {
-            spec->filter = p.substr(4);
+            def->filter = p.substr(4);
         } else if (p == "UNIQUE") {
-            spec->unique = 20;
+            def->unique = 20;
         } else if (p == "UNIQUE_CONTINUE") {
-            spec->unique = 25;
+            def->unique = 25;
         } else if (p == "DESCENDING") {
-            spec->descending = 10;
+            def->descending = 10;
         } else {
             return false;
         }
@@ -129,20 +129,20 @@ int create(const std::vector<std::string>& args, std::ostream& err) {
         if (args[i] == "--overwrite") {
             overwrite = true;
         } else if (args[i] == "--tag" && i + 1 < args.size()) {
-            kes04::TagSpec spec;
-            if (!parseTag(args[++i], &spec)) {
+            kes04::TagSpec def;
+            if (!parseTag(args[++i], &def)) {
                 err << "xbtool: bad tag \"" << args[i]
                     << "\", expected NAME:EXPR[:FOR=EXPR][:UNIQUE|:UNIQUE_CONTINUE][:DESCENDING]\n";
                 return 2;
             }
-            tags.push_back(spec);
+            tags.push_back(def);
         } else if (args[i] == "--field" && i + 1 < args.size()) {
-            FieldSpec spec;
-            if (!parseField(args[++i], &spec)) {
+            FieldSpec def;
+            if (!parseField(args[++i], &def)) {
                 err << "xbtool: bad field \"" << args[i] << "\", expected NAME:TYPE[:LEN[:DEC]]\n";
                 return 2;
             }
-            fields.push_back(spec);
+            fields.push_back(def);
         } else {
             err << kUsage;
             return 2;

@@ -215,30 +215,30 @@ CdxStatus CdxIndex::loadTag(const std::string& name, uint32_t offset, std::uniqu
     return CdxStatus::Ok;
 }
 
-CdxStatus CdxIndex::validateSpec(const TagSpec& spec, const RecordLayout& layout,
+CdxStatus CdxIndex::validateSpec(const TagSpec& def, const RecordLayout& layout,
                                  std::string* message) {
-    if (!validName(spec.name)) {
-        if (message) *message = "bad tag name \"" + spec.name + "\"";
+    if (!validName(def.name)) {
+        if (message) *message = "bad tag name \"" + def.name + "\"";
         return CdxStatus::BadTagName;
     }
-    if (spec.uniqueness != kUniqueNone && spec.uniqueness != kUniqueRefuse &&
-        spec.uniqueness != kUniqueContinue) {
+    if (def.uniqueness != kUniqueNone && def.uniqueness != kUniqueRefuse &&
+        def.uniqueness != kUniqueContinue) {
         if (message) *message = "uniqueness must be 0, 20 or 25";
         return CdxStatus::BadExpression;
     }
-    if (spec.keyExpr.size() + spec.forExpr.size() + 2 > kPageSize) {
+    if (def.keyExpr.size() + def.forExpr.size() + 2 > kPageSize) {
         if (message) *message = "key and filter expressions longer than the header holds";
         return CdxStatus::KeyTooLong;
     }
     std::unique_ptr<Expression> key, filter;
     uint32_t width;
-    return parseTagExpressions(spec.keyExpr, spec.forExpr, layout, key, filter, width, message);
+    return parseTagExpressions(def.keyExpr, def.forExpr, layout, key, filter, width, message);
 }
 
-CdxStatus CdxIndex::addTag(const TagSpec& spec, std::string* message) {
-    CdxStatus s = validateSpec(spec, m_layout, message);
+CdxStatus CdxIndex::addTag(const TagSpec& def, std::string* message) {
+    CdxStatus s = validateSpec(def, m_layout, message);
     if (s != CdxStatus::Ok) return s;
-    const std::string name = upperName(spec.name);
+    const std::string name = upperName(def.name);
     if (findTag(name)) {
         if (message) *message = "tag " + name + " exists already";
         return CdxStatus::DuplicateTag;
@@ -249,21 +249,21 @@ CdxStatus CdxIndex::addTag(const TagSpec& spec, std::string* message) {
     }
     auto tag = std::make_unique<CdxTag>();
     uint32_t width;
-    s = parseTagExpressions(spec.keyExpr, spec.forExpr, m_layout, tag->m_key, tag->m_filter, width,
+    s = parseTagExpressions(def.keyExpr, def.forExpr, m_layout, tag->m_key, tag->m_filter, width,
                             message);
     if (s != CdxStatus::Ok) return s;
     tag->m_name = name;
     tag->m_type = tag->m_key->type();
-    tag->m_uniqueness = spec.uniqueness;
+    tag->m_uniqueness = def.uniqueness;
     TagHeader& h = tag->m_header;
     h.keyLength = uint16_t(width);
     h.options = kOptCompact | kOptCompound;
-    if (spec.uniqueness == kUniqueRefuse) h.options |= kOptCandidate;
-    if (spec.uniqueness == kUniqueContinue) h.options |= kOptUnique;
-    if (!spec.forExpr.empty()) h.options |= kOptFor;
-    h.descending = spec.descending;
-    h.keyExpr = spec.keyExpr;
-    h.forExpr = spec.forExpr;
+    if (def.uniqueness == kUniqueRefuse) h.options |= kOptCandidate;
+    if (def.uniqueness == kUniqueContinue) h.options |= kOptUnique;
+    if (!def.forExpr.empty()) h.options |= kOptFor;
+    h.descending = def.descending;
+    h.keyExpr = def.keyExpr;
+    h.forExpr = def.forExpr;
     tag->m_headerOffset = m_cache.allocate(kHeaderSize);
     tag->m_headerDirty = true;
     tag->m_tree =

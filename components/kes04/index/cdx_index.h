@@ -119,11 +119,11 @@ class CdxIndex {
     ~CdxIndex();
 
     // Checks a tag description against the table without changing anything.
-    static CdxStatus validateSpec(const TagSpec& spec, const RecordLayout& layout,
+    static CdxStatus validateSpec(const TagSpec& def, const RecordLayout& layout,
                                   std::string* message = nullptr);
     // Adds an empty tag. The caller fills it (`reindex`) when the table has
     // records already.
-    CdxStatus addTag(const TagSpec& spec, std::string* message = nullptr);
+    CdxStatus addTag(const TagSpec& def, std::string* message = nullptr);
 
     size_t tagCount() const { return m_tags.size(); }
     // Tags in creation order (header offset order).

@@ -203,8 +203,8 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
             CdxStatus s;
             idx->m_index = CdxIndex::create(std::move(store), idx->m_layout, &s);
             if (!idx->m_index) return engineCode(s);
-            for (const TagSpec& spec : specs) {
-                s = idx->m_index->addTag(spec);
+            for (const TagSpec& def : specs) {
+                s = idx->m_index->addTag(def);
                 if (s != CdxStatus::Ok) return engineCode(s);
             }
             s = idx->m_index->flush();

@@ -164,8 +164,8 @@ TEST(CreateLayout, RefusesWhatFoxProCannotHold) {
     EXPECT_EQ(layout.version, 0xF5);
     EXPECT_EQ(layout.fields[0].name, "NAME");
     EXPECT_EQ(layout.fields[3].offset, 39u);
-    auto bad = [&](FieldSpec spec) {
-        std::vector<FieldSpec> one = {spec};
+    auto bad = [&](FieldSpec def) {
+        std::vector<FieldSpec> one = {def};
         return layoutForCreate(one, &layout, &detail);
     };
     EXPECT_EQ(bad({"TOOLONGNAME", 'C', 1, 0}), code(EngineCode::kErrFieldName));

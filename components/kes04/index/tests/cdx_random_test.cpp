@@ -241,11 +241,11 @@ class RandomOps {
     size_t rows() const { return m_table.rows.size(); }
 
   private:
-    void add(const TagSpec& spec) {
+    void add(const TagSpec& def) {
         std::string msg;
-        ASSERT_EQ(m_index->addTag(spec, &msg), CdxStatus::Ok) << msg;
+        ASSERT_EQ(m_index->addTag(def, &msg), CdxStatus::Ok) << msg;
         TagModel m;
-        m.tag = m_index->findTag(spec.name);
+        m.tag = m_index->findTag(def.name);
         m_models.push_back(std::move(m));
     }
 
