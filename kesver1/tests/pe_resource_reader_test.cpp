@@ -42,7 +42,7 @@ TEST(PeResourceReader, TakesTheFirstLanguageFound) {
     british.stringTables[0].values[0].value = u"british";
     PeSpec def;
     def.versionLanguages = {{0x0809, buildVersionResource(british)},
-                             {0x0409, buildVersionResource(typicalVersion())}};
+                            {0x0409, buildVersionResource(typicalVersion())}};
     EXPECT_EQ(readBytes(buildPe(def).bytes).bytes, buildVersionResource(british));
 }
 

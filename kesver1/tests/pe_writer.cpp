@@ -202,18 +202,18 @@ VersionSpec typicalVersion() {
     VersionSpec def;
     def.translations = {{0x0409, 0x04E4}};
     def.stringTables = {{"040904E4",
-                          {{"Comments", u"Reads the version resources of files"},
-                           {"CompanyName", u"Tavrel Software Ltd"},
-                           {"FileDescription", u"Version information library"},
-                           {"FileVersion", u"1.0.6.1006"},
-                           {"InternalName", u"KESVER1"},
-                           {"LegalCopyright", u"Copyright \u00A9 Tavrel 2026"},
-                           {"LegalTrademarks", u"Tavrel\u2122 is a trade mark"},
-                           {"OriginalFilename", u"KESVER1.DLL"},
-                           {"ProductName", u"Tavrel Update"},
-                           {"ProductVersion", u"2.3.4.5005"},
-                           {"PrivateBuild", u"private"},
-                           {"SpecialBuild", u"special"}}}};
+                         {{"Comments", u"Reads the version resources of files"},
+                          {"CompanyName", u"Tavrel Software Ltd"},
+                          {"FileDescription", u"Version information library"},
+                          {"FileVersion", u"1.0.6.1006"},
+                          {"InternalName", u"KESVER1"},
+                          {"LegalCopyright", u"Copyright \u00A9 Tavrel 2026"},
+                          {"LegalTrademarks", u"Tavrel\u2122 is a trade mark"},
+                          {"OriginalFilename", u"KESVER1.DLL"},
+                          {"ProductName", u"Tavrel Update"},
+                          {"ProductVersion", u"2.3.4.5005"},
+                          {"PrivateBuild", u"private"},
+                          {"SpecialBuild", u"special"}}}};
     return def;
 }
 
@@ -238,8 +238,8 @@ std::vector<uint8_t> buildVersionResource(const VersionSpec& def) {
                                  {block("Translation", value, uint16_t(value.size()), false, {})}));
     }
     if (def.fileVersion) {
-        return block("VS_VERSION_INFO", fixedInfo(*def.fileVersion, def.productVersion), 52,
-                     false, children);
+        return block("VS_VERSION_INFO", fixedInfo(*def.fileVersion, def.productVersion), 52, false,
+                     children);
     }
     return block("VS_VERSION_INFO", {}, 0, false, children);
 }
@@ -251,7 +251,7 @@ PeImage buildPe(const PeSpec& def) {
     const auto rsrcSize = uint32_t(rsrc.bytes.size());
     const uint32_t rsrcRaw = kHeadersSize + kFileAlignment;
     const uint32_t fileSize = def.hasResources ? rsrcRaw + alignUp(rsrcSize, kFileAlignment)
-                                                : kHeadersSize + kFileAlignment;
+                                               : kHeadersSize + kFileAlignment;
     image.bytes.assign(fileSize, 0);
     writeHeaders(image, def, rsrcSize, kRsrcRva + alignUp(rsrcSize, 0x1000));
     image.bytes[kHeadersSize] = 0xC3;  // ret

@@ -34,9 +34,9 @@ VersionSpec britishVersion() {
     VersionSpec def = typicalVersion();
     def.translations = {{0x0809, 0x04B0}};
     def.stringTables.push_back({"080904B0",
-                                 {{"CompanyName", u"Tavrel (UK) Ltd"},
-                                  {"FileVersion", u"1.0.6 (UK)"},
-                                  {"Comments", u"Colour"}}});
+                                {{"CompanyName", u"Tavrel (UK) Ltd"},
+                                 {"FileVersion", u"1.0.6 (UK)"},
+                                 {"Comments", u"Colour"}}});
     return def;
 }
 
