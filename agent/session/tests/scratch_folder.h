@@ -1,63 +1,31 @@
-// Test helpers: a private folder under the system's temporary folder that is
-// removed with everything in it when the helper goes, and small file helpers.
+// Test helpers of the agent: a temporary folder that other users can reach,
+// the shared file-byte helpers, and running a piece of a test in a child
+// process (optionally without root's rights).
 #pragma once
 
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <string_view>
+
+#include "platform/tests/temp_folder.h"
 
 namespace tavrel::testing {
 
 namespace fs = std::filesystem;
 
-class ScratchFolder {
+// A temporary folder that other users can reach too (see runUnprivileged).
+class ScratchFolder : public platform::testing::TempFolder {
   public:
-    ScratchFolder() {
-        static std::atomic<int> counter{0};
-        m_path = fs::temp_directory_path() /
-                 ("tavrel-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-        // Other users (see runUnprivileged) must be able to reach it.
-        fs::permissions(m_path, fs::perms::all);
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(m_path, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(m_path, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const fs::path& path() const { return m_path; }
-    // The folder as text with the trailing separator, as the agent holds folders.
-    std::string text() const { return m_path.string() + "/"; }
-    fs::path operator/(std::string_view name) const { return m_path / name; }
-
-  private:
-    fs::path m_path;
+    ScratchFolder() { fs::permissions(path(), fs::perms::all); }
 };
 
-inline void writeBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-inline std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
 
 // Runs `work` in a child process and returns what it returned (0 to 254), or
 // -1 when the child could not run it. With `unprivileged`, the child first gives

@@ -16,36 +16,13 @@
 
 #include "components/kes04/field_value.h"
 #include "components/kes04/table.h"
+#include "platform/tests/temp_folder.h"
 
 namespace tavrel::kes04::testing {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kes04-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
-
-  private:
-    std::filesystem::path m_path;
-};
-
-inline std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-}
+using TempDir = platform::testing::TempFolder;
+using platform::testing::readBytes;
+using platform::testing::writeBytes;
 
 inline TableOptions exclusive() {
     TableOptions o;
