@@ -538,30 +538,11 @@ int Table::writeChanges() {
 
 // ---- navigation ------------------------------------------------------------
 
-int Table::top() {
-    int rc = writeChanges();
-    if (rc != 0) return rc;
-    releaseRecordLocks();
-    RecordOrder* order = m_index ? m_index->selectedOrder() : nullptr;
-    if (order) {
-        if (shared()) m_index->fileMayHaveChanged();
-        uint32_t recno = 0;
-        rc = order->top(&recno);
-        if (rc == code(EngineCode::kEof) || rc == code(EngineCode::kBof)) {
-            recordCount();
-            setEof();
-            return code(EngineCode::kEof);
-        }
-        return rc != 0 ? rc : loadRecord(recno);
-    }
-    if (recordCount() == 0) {
-        setEof();
-        return code(EngineCode::kEof);
-    }
-    return loadRecord(1);
-}
+int Table::top() { return goToEnd(true); }
 
-int Table::bottom() {
+int Table::bottom() { return goToEnd(false); }
+
+int Table::goToEnd(bool first) {
     int rc = writeChanges();
     if (rc != 0) return rc;
     releaseRecordLocks();
@@ -569,7 +550,7 @@ int Table::bottom() {
     if (order) {
         if (shared()) m_index->fileMayHaveChanged();
         uint32_t recno = 0;
-        rc = order->bottom(&recno);
+        rc = first ? order->top(&recno) : order->bottom(&recno);
         if (rc == code(EngineCode::kEof) || rc == code(EngineCode::kBof)) {
             recordCount();
             setEof();
@@ -582,7 +563,7 @@ int Table::bottom() {
         setEof();
         return code(EngineCode::kEof);
     }
-    return loadRecord(count);
+    return loadRecord(first ? 1 : count);
 }
 
 int Table::skip(int64_t count) {

@@ -147,6 +147,8 @@ class Table final : public RecordSource {
     Table() = default;
     int openFiles(const std::filesystem::path& path, std::string* detail);
     int attachIndex(bool create, std::span<const TagSpec> tags, bool safety);
+    // Moves to the first (or last) record in the selected order.
+    int goToEnd(bool first);
     bool shared() const { return m_options.accessMode == AccessMode::kDenyNone; }
     bool cached() const { return !shared(); }
 
