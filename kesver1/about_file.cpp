@@ -6,25 +6,15 @@
 #include <QThread>
 #include <QWidget>
 #include <QWindow>
-#include <cstdlib>
 #include <memory>
 
 #include "kesver1/frm_about.h"
 #include "kesver1/version_record.h"
+#include "platform/display.h"
 
 namespace tavrel::kesver1 {
 
 namespace {
-
-// Making a QApplication without a display ends the process inside Qt, which
-// would take the calling program with it; refuse instead.
-bool displayAvailable() {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return true;
-    }
-    return false;
-}
 
 // The application for the dialog: the caller's, or a new one owned by
 // `owned`; null when widgets cannot be shown from here.
@@ -34,7 +24,9 @@ QApplication* dialogApplication(std::unique_ptr<QApplication>& owned) {
         if (!application || QThread::currentThread() != application->thread()) return nullptr;
         return application;
     }
-    if (!displayAvailable()) return nullptr;
+    // Making a QApplication without a display ends the process inside Qt,
+    // which would take the calling program with it; refuse instead.
+    if (!platform::displayAvailable()) return nullptr;
     static int argc = 1;
     static char name[] = "KESVER1";
     static char* argv[] = {name, nullptr};
