@@ -31,7 +31,9 @@ struct Line {
 
 std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
-    size_t pos = 0;
+    // A byte-order mark that an editor put in front of the first line is not
+    // part of it; it stays in the file as it was.
+    size_t pos = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         size_t stop = nl == std::string_view::npos ? text.size() : nl;

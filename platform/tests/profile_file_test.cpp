@@ -67,6 +67,15 @@ TEST(ProfileText, MissingSectionIsAppendedEvenWithoutFinalLineEnd) {
     EXPECT_EQ(editProfileText("", "A", "Y", "2"), "[A]\nY=2\n");
 }
 
+TEST(ProfileText, ByteOrderMarkInFrontOfTheFirstSectionIsKept) {
+    const std::string text = "\xEF\xBB\xBF[General]\r\nHideInTray=False\r\n";
+    EXPECT_EQ(findProfileValue(text, "General", "HideInTray"), "False");
+    EXPECT_EQ(editProfileText(text, "General", "HideInTray", "True"),
+              "\xEF\xBB\xBF[General]\r\nHideInTray=True\r\n");
+    EXPECT_EQ(editProfileText("\xEF\xBB\xBFA=1\n[S]\n", "S", "A", "2"),
+              "\xEF\xBB\xBFA=1\n[S]\nA=2\n");
+}
+
 TEST(ProfileText, LineBreaksInAValueCannotForgeKeys) {
     std::string edited = editProfileText("[A]\n", "A", "Path", "x\r\n[B]\nEvil=1");
     EXPECT_EQ(findProfileValue(edited, "B", "Evil"), std::nullopt);
