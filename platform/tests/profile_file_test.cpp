@@ -72,8 +72,11 @@ TEST(ProfileText, ByteOrderMarkInFrontOfTheFirstSectionIsKept) {
     EXPECT_EQ(findProfileValue(text, "General", "HideInTray"), "False");
     EXPECT_EQ(editProfileText(text, "General", "HideInTray", "True"),
               "\xEF\xBB\xBF[General]\r\nHideInTray=True\r\n");
-    EXPECT_EQ(editProfileText("\xEF\xBB\xBFA=1\n[S]\n", "S", "A", "2"),
-              "\xEF\xBB\xBFA=1\n[S]\nA=2\n");
+    EXPECT_EQ(editProfileText("\xEF\xBB\xBF"
+                              "A=1\n[S]\n",
+                              "S", "A", "2"),
+              "\xEF\xBB\xBF"
+              "A=1\n[S]\nA=2\n");
 }
 
 TEST(ProfileText, LineBreaksInAValueCannotForgeKeys) {
