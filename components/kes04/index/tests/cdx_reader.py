@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """An independent reader of FoxPro compound index (.CDX) files, written from
-the format description alone, for the interoperation tests.
+the published file layout alone, for the interoperation tests.
 
     cdx_reader.py FILE.CDX
 

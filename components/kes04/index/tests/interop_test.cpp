@@ -1,6 +1,6 @@
-// Interoperation on the format description: files we write read by an
+// Interoperation on the published file layout: files we write read by an
 // independent reader (tests/cdx_reader.py, run with Debian's python3), and a
-// file assembled byte by byte from the description read by us.
+// file assembled byte by byte from the published file layout, read by us.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -124,7 +124,7 @@ TEST_F(WrittenByUs, RebuiltFileReadsTheSameInAnIndependentReader) {
     compareWithReader();
 }
 
-// Builds a compound index by hand from the format description: a directory
+// Builds a compound index by hand from the published file layout: a directory
 // with one tag CODE (key CODE, 4 bytes) holding "AA" (record 2), "AB" (record
 // 1) and "B" (record 3).
 std::vector<uint8_t> handBuiltIndex() {
