@@ -212,8 +212,9 @@ PeReadResult Reader::run() {
     const size_t resourceAt = countAt + 4 + kResourceDirectoryIndex * 8;
     const auto resourceRva = optional->le32(resourceAt);
     const auto resourceSize = optional->le32(resourceAt + 4);
-    if (*directoryCount <= kResourceDirectoryIndex || !resourceRva || *resourceRva == 0 ||
-        *resourceSize == 0) {
+    // A header that ends inside the directory's field holds no usable entry.
+    if (*directoryCount <= kResourceDirectoryIndex || !resourceRva || !resourceSize ||
+        *resourceRva == 0 || *resourceSize == 0) {
         return fail(PeError::kNoResources, nt + kNtOptionalHeader);
     }
     if (!readSections(nt, sectionCount, optionalSize)) {

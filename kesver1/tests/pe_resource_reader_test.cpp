@@ -109,6 +109,16 @@ TEST(PeResourceReader, OptionalHeaderTooShortForItsDirectoryCount) {
     EXPECT_EQ(errorOf(image.bytes), PeError::kBadOptionalHeader);
 }
 
+TEST(PeResourceReader, OptionalHeaderEndingInsideTheResourceDirectoryField) {
+    for (const bool is64 : {false, true}) {
+        PeImage image = typicalPe(is64);
+        // The header holds the resource directory's address but not its size.
+        const uint16_t cut = uint16_t(image.resourceDirectoryField + 4 - image.optionalOffset);
+        put16(image.bytes, image.ntOffset + 20, cut);
+        EXPECT_EQ(errorOf(image.bytes), PeError::kNoResources) << "is64 " << is64;
+    }
+}
+
 TEST(PeResourceReader, TooFewDataDirectoriesMeansNoResources) {
     PeImage image = typicalPe();
     put32(image.bytes, image.resourceDirectoryField - 4 - 16, 2);
