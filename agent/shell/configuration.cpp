@@ -74,8 +74,14 @@ float asNumber(const SettingValue& value) {
     if (auto f = std::get_if<float>(&value)) return *f;
     float out = 0;
     std::string_view t = trimBlanks(std::get<std::string>(value));
+    // A plus sign may stand before the digits; from_chars reads no sign but minus.
+    if (t.size() > 1 && t[0] == '+' &&
+        (std::isdigit(static_cast<unsigned char>(t[1])) || t[1] == '.'))
+        t.remove_prefix(1);
     auto r = std::from_chars(t.data(), t.data() + t.size(), out);
-    return (r.ec == std::errc() && r.ptr == t.data() + t.size()) ? out : 0.0f;
+    // "nan" and "inf" are words, not numbers, and no window size.
+    const bool number = r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(out);
+    return number ? out : 0.0f;
 }
 
 std::string asText(const SettingValue& value) {

@@ -109,6 +109,14 @@ TEST_F(ConfigurationTest, WindowSizesAreSinglePrecisionNumbersAndNonNumbersReadA
     store("[General]\nFormHeight=tall\nFormWidth=12px\n");
     EXPECT_EQ(std::get<float>(config.ReadWindowSetting(WindowSetting::FormHeight)), 0.0f);
     EXPECT_EQ(std::get<float>(config.ReadWindowSetting(WindowSetting::FormWidth)), 0.0f);
+    // Words that a number parser might take for infinities or not-a-number are
+    // not numbers; a leading plus sign is.
+    store("[General]\nFormHeight=nan\nFormWidth=inf\nA=-Infinity\nB=+7000\nC=+\n");
+    EXPECT_EQ(std::get<float>(config.ReadWindowSetting(WindowSetting::FormHeight)), 0.0f);
+    EXPECT_EQ(std::get<float>(config.ReadWindowSetting(WindowSetting::FormWidth)), 0.0f);
+    EXPECT_EQ(config.ReadNumber("General", "A"), 0.0f);
+    EXPECT_EQ(config.ReadNumber("General", "B"), 7000.0f);
+    EXPECT_EQ(config.ReadNumber("General", "C"), 0.0f);
 }
 
 TEST_F(ConfigurationTest, MainPathFollowsTheApplicationFolderAndALostKeyKeepsIt) {
