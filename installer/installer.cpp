@@ -215,15 +215,19 @@ void Installer::install() {
         if (!installFile(*next)) m_outcome = Outcome::Failed;
     }
 
+    // The new level is recorded before success is reported: with the old level
+    // left in place the agent would hand over to the installer at every start.
+    if (m_outcome == Outcome::Installing &&
+        m_files.copyFile(m_agentFolder + kNewVersionFile, m_agentFolder + kInstalledVersionFile) !=
+            0) {
+        m_outcome = Outcome::Failed;
+    }
     if (m_outcome == Outcome::Failed) {
         restoreBackup();
         log(failureBanner());
         send(Message::UM_SAVE_RESULT, -1);
     }
-    if (m_outcome == Outcome::Installing) {
-        m_files.copyFile(m_agentFolder + kNewVersionFile, m_agentFolder + kInstalledVersionFile);
-        send(Message::UM_SAVE_RESULT, 1);
-    }
+    if (m_outcome == Outcome::Installing) send(Message::UM_SAVE_RESULT, 1);
     readVersionFiles();
     showVersions();
     repaint();

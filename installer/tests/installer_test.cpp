@@ -446,6 +446,25 @@ TEST_F(InstallerFailureTest, AFailedRestoreStillReportsTheFailure) {
     EXPECT_TRUE(view.exitEnabled);
 }
 
+TEST_F(InstallerFailureTest, ANewLevelThatCannotBeRecordedFailsAndRestoresTheOldFiles) {
+    // Every file went in, but TAVRELUPD.VER still names the old level: the
+    // agent would be installed again at every start, so it is not a success.
+    threeNewFiles();
+    files.failCopy("UPDATE.VER -> TAVRELUPD.VER", EACCES);
+    openWindow();
+    tick();
+
+    EXPECT_EQ(installer->outcome(), Outcome::Failed);
+    expectOriginalsBack();
+    expectBannerLast();
+    EXPECT_EQ(files.copiesOf("OldVersion/A.DLL -> A.DLL"), 1);
+    EXPECT_EQ(files.copiesOf("OldVersion/B.DLL -> B.DLL"), 1);
+    EXPECT_EQ(view.installed, "UPDATE0011");
+    tick();
+    EXPECT_TRUE(view.exitEnabled);
+    EXPECT_TRUE(starter.started.empty());
+}
+
 TEST_F(InstallerFailureTest, AFailedClearOfTheBackupReplacesNothingAndRestoresNothingStale) {
     threeNewFiles();
     agent.write("OldVersion/A.DLL", "an older A.DLL");
