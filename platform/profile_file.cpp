@@ -169,6 +169,8 @@ long long readProfileInteger(const std::filesystem::path& file, std::string_view
     auto value = readProfileValue(file, section, key);
     if (!value) return defaultValue;
     std::string_view v = trim(*value);
+    // An empty value counts as missing, as in the Windows integer read.
+    if (v.empty()) return defaultValue;
     bool negative = false;
     if (!v.empty() && (v.front() == '-' || v.front() == '+')) {
         negative = v.front() == '-';

@@ -23,7 +23,8 @@ std::string readProfileString(const std::filesystem::path& file, std::string_vie
                               std::string_view key, std::string_view defaultValue);
 
 // The leading decimal number of the value (an optional sign, then digits;
-// 0 when there are none), or `defaultValue` when the key is missing. Values
+// 0 when there are none), or `defaultValue` when the key is missing or its
+// value is empty. Values
 // beyond the range of long long saturate.
 long long readProfileInteger(const std::filesystem::path& file, std::string_view section,
                              std::string_view key, long long defaultValue);

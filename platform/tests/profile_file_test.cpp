@@ -125,7 +125,7 @@ TEST(ProfileFile, IntegerReadTakesLeadingDigitsOnly) {
     EXPECT_EQ(readProfileInteger(file, "S", "C", 1), -17);
     EXPECT_EQ(readProfileInteger(file, "S", "D", 1), 5);
     EXPECT_EQ(readProfileInteger(file, "S", "E", 1), LLONG_MAX);
-    EXPECT_EQ(readProfileInteger(file, "S", "F", 1), 0);
+    EXPECT_EQ(readProfileInteger(file, "S", "F", 1), 1);  // empty: as if missing
     EXPECT_EQ(readProfileInteger(file, "S", "G", 1), 1);
 }
 
