@@ -182,6 +182,7 @@ void Installer::checkSetup() {
         return;
     }
     m_files.makeWritable(m_agentFolder + m_setupProgram);
+    m_files.makeRunnable(m_agentFolder + m_setupProgram);
     log(std::string("New Kestmoor Tavrel Update Setup Application to be Installed on this PC.") +
         kLineBreak);
     log(std::string("Click on Run Setup to Complete") + kLineBreak);

@@ -1,5 +1,7 @@
 #include "installer/installer_files.h"
 
+#include <cerrno>
+
 #include "platform/files.h"
 
 namespace tavrel::installer {
@@ -27,6 +29,19 @@ int PlatformFileOperations::makeWritable(const fs::path& path) {
 
 bool PlatformFileOperations::isNormal(const fs::path& path) {
     return platform::fileExists(path) && platform::isWritable(path);
+}
+
+int PlatformFileOperations::makeRunnable(const fs::path& path) {
+    const auto found = platform::findPath(path);
+    if (!found) return ENOENT;
+    std::error_code ec;
+    const fs::perms perms = fs::status(*found, ec).permissions();
+    if (ec) return ec.value();
+    fs::perms run = fs::perms::owner_exec;
+    if ((perms & fs::perms::group_read) != fs::perms::none) run |= fs::perms::group_exec;
+    if ((perms & fs::perms::others_read) != fs::perms::none) run |= fs::perms::others_exec;
+    fs::permissions(*found, run, fs::perm_options::add, ec);
+    return ec.value();
 }
 
 int PlatformFileOperations::copyFile(const fs::path& from, const fs::path& to) {

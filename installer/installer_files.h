@@ -35,6 +35,9 @@ class FileOperations {
     virtual int makeWritable(const fs::path& path) = 0;
     // True when the file carries nothing but "normal" attributes.
     virtual bool isNormal(const fs::path& path) = 0;
+    // Lets the file be started as a program by whoever may read it: a program
+    // downloaded as a plain file could not be started otherwise.
+    virtual int makeRunnable(const fs::path& path) = 0;
     // Copies `from` over `to`, replacing an existing file; `to` gets the
     // permissions of `from`.
     virtual int copyFile(const fs::path& from, const fs::path& to) = 0;
@@ -58,6 +61,7 @@ class PlatformFileOperations : public FileOperations {
     bool exists(const fs::path& path) override;
     int makeWritable(const fs::path& path) override;
     bool isNormal(const fs::path& path) override;
+    int makeRunnable(const fs::path& path) override;
     int copyFile(const fs::path& from, const fs::path& to) override;
     int replaceFile(const fs::path& from, const fs::path& to) override;
     int deleteFile(const fs::path& path) override;

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 #include "installer/tests/installer_fixture.h"
 
@@ -198,6 +201,40 @@ TEST_F(InstallerTest, ASetupProgramIsOfferedAndNothingIsInstalled) {
     EXPECT_EQ(starter.started[0].first, "tavrel_update0012.exe");
     EXPECT_EQ(starter.started[0].second, folder());
     EXPECT_EQ(view.closes, 1);
+}
+
+TEST_F(InstallerTest, RunSetupStartsASetupProgramThatArrivedAsAPlainFile) {
+    namespace fs = std::filesystem;
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    newAgentVersion();
+    // As the agent downloads it: readable and writable, not marked as a program.
+    fs::copy_file(fs::path(bin) / "installer_agent_stub", agent / "TAVREL_UPDATE0012.EXE");
+    fs::permissions(agent / "TAVREL_UPDATE0012.EXE",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    DetachedProgramStarter realStarter;
+    Installer real(agent.path(), "/N", files, realStarter);
+    ASSERT_TRUE(real.startUp());
+    real.onCreate(view, queue);
+    queue.runAll();
+    real.onTimer();
+    queue.runAll();
+    ASSERT_TRUE(view.runSetupEnabled);
+    const auto perms = fs::status(agent / "TAVREL_UPDATE0012.EXE").permissions();
+    EXPECT_EQ(perms & fs::perms::others_exec, fs::perms::none);
+
+    real.onRunSetup();
+    EXPECT_EQ(view.closes, 1);
+    // The stand-in program records its start in the agent folder.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (agent.read("AGENT_STARTED.TXT").find("end\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string record = agent.read("AGENT_STARTED.TXT");
+    EXPECT_NE(record.find("TAVREL_UPDATE0012.EXE\ncwd=" + agent.path().string() + "\nend\n"),
+              std::string::npos)
+        << record;
 }
 
 TEST_F(InstallerTest, ASetupNameReachingOutOfTheAgentFolderIsNotOffered) {
