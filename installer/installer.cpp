@@ -99,6 +99,12 @@ void Installer::onRunSetup() {
 
 void Installer::onExit() { closeWindow(); }
 
+void Installer::onClosed() {
+    if (m_closed) return;
+    if (m_logUnsaved) saveLog();
+    m_closed = true;
+}
+
 void Installer::post(Message message, int lParam) {
     if (!m_queue) return;
     m_queue->post([this, message, lParam] { handleMessage(message, lParam); });
@@ -157,6 +163,7 @@ void Installer::startAgent() {
 
 void Installer::closeWindow() {
     if (m_closed) return;
+    if (m_logUnsaved) saveLog();
     m_closed = true;
     if (m_view) m_view->closeWindow();
 }
@@ -232,6 +239,7 @@ void Installer::install() {
     readVersionFiles();
     showVersions();
     repaint();
+    m_logUnsaved = true;
     post(Message::UM_SAVE_LOG, 0);
     post(Message::UM_READY, 0);
 }
@@ -303,6 +311,7 @@ void Installer::appendPendingLog() {
 }
 
 void Installer::saveLog() {
+    m_logUnsaved = false;
     std::string text = m_logText;
     if (!text.empty()) text += kLineBreak;
     m_files.writeFile(m_agentFolder + kLogFile, text + kLineBreak);

@@ -75,7 +75,9 @@ class Installer {
     void onExit();
     // The window was closed some other way (its system menu); steps still
     // queued are dropped and the timer has no further effect.
-    void onClosed() { m_closed = true; }
+    // A log that an installation left to a queued step is written first, so
+    // the result file never stands beside an old log.
+    void onClosed();
 
     const std::string& agentFolder() const { return m_agentFolder; }
     const std::string& currentFolderText() const { return m_currentFolderText; }
@@ -134,6 +136,8 @@ class Installer {
     std::string m_pendingLogLine;
     std::string m_logText;
     bool m_closed = false;
+    // An installation's log waits for its queued UM_SAVE_LOG.
+    bool m_logUnsaved = false;
     // Files of this installation: those taken from "NewVersion" and those
     // whose current version was backed up, in backup order.
     std::set<std::string> m_taken;

@@ -109,6 +109,14 @@ class ManualQueue : public EventQueue {
         }
         return ran;
     }
+    // Runs the first step only; false when none is queued.
+    bool runOne() {
+        if (m_steps.empty()) return false;
+        auto step = std::move(m_steps.front());
+        m_steps.pop_front();
+        step();
+        return true;
+    }
     std::size_t pending() const { return m_steps.size(); }
 
   private:

@@ -310,6 +310,22 @@ TEST_F(InstallerTest, ANormalInstallationBacksUpReplacesRecordsAndRestartsTheAge
     EXPECT_FALSE(view.exitEnabled);
 }
 
+TEST_F(InstallerTest, ClosingBeforeTheQueuedLogStepStillWritesTheLogBesideTheResult) {
+    newAgentVersion();
+    agent.write("UPDATELOG.TXT", "report of an earlier run");
+    openWindow();
+    installer->onTimer();
+    // Run the queued steps until the installation has written its result.
+    while (!agent.has("UPDATELOG.RES") && queue.runOne()) {
+    }
+    ASSERT_EQ(agent.read("UPDATELOG.RES"), "S\r\n");
+    ASSERT_EQ(agent.read("UPDATELOG.TXT"), "report of an earlier run");
+    installer->onClosed();  // the system menu, before UM_SAVE_LOG ran
+    queue.runAll();
+    EXPECT_EQ(agent.read("UPDATELOG.TXT"), installer->logText() + "\r\n\r\n");
+    EXPECT_TRUE(installer->closed());
+}
+
 TEST_F(InstallerTest, NewFilesReplaceCurrentFilesWhoseNamesDifferOnlyInCase) {
     newAgentVersion();
     std::filesystem::rename(agent / "NewVersion/TavrelUpdate1.exe",
