@@ -319,46 +319,28 @@ TreeResult TagTree::prev(TreePos& pos) {
     return TreeResult::Ok;
 }
 
-TreeResult TagTree::first(TreePos& pos) {
+TreeResult TagTree::first(TreePos& pos) { return edge(true, pos); }
+
+TreeResult TagTree::last(TreePos& pos) { return edge(false, pos); }
+
+TreeResult TagTree::edge(bool first, TreePos& pos) {
     uint32_t page = m_root;
     for (size_t depth = 0; depth < kMaxDepth; ++depth) {
         Node* nd = node(page);
         if (!nd) return TreeResult::Corrupt;
         if (nd->leaf) {
             if (nd->count() > 0) {
-                pos = {page, 0};
+                pos = {page, first ? 0u : uint32_t(nd->count() - 1)};
                 return TreeResult::Ok;
             }
-            if (nd->right == kNoPage) {
+            if ((first ? nd->right : nd->left) == kNoPage) {
                 pos = TreePos{};
                 return TreeResult::Ok;
             }
             return TreeResult::Corrupt;  // an empty leaf with neighbours
         }
         if (nd->count() == 0) return TreeResult::Corrupt;
-        page = nd->children.front();
-    }
-    return TreeResult::Corrupt;
-}
-
-TreeResult TagTree::last(TreePos& pos) {
-    uint32_t page = m_root;
-    for (size_t depth = 0; depth < kMaxDepth; ++depth) {
-        Node* nd = node(page);
-        if (!nd) return TreeResult::Corrupt;
-        if (nd->leaf) {
-            if (nd->count() > 0) {
-                pos = {page, uint32_t(nd->count() - 1)};
-                return TreeResult::Ok;
-            }
-            if (nd->left == kNoPage) {
-                pos = TreePos{};
-                return TreeResult::Ok;
-            }
-            return TreeResult::Corrupt;
-        }
-        if (nd->count() == 0) return TreeResult::Corrupt;
-        page = nd->children.back();
+        page = first ? nd->children.front() : nd->children.back();
     }
     return TreeResult::Corrupt;
 }

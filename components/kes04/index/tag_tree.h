@@ -62,6 +62,8 @@ class TagTree {
     uint8_t pad() const { return m_pad; }
 
   private:
+    // The first (or last) entry in key order; an empty tree gives the end position.
+    TreeResult edge(bool first, TreePos& pos);
     struct Step {
         uint32_t page;
         uint32_t index;
