@@ -107,9 +107,8 @@ class FtpClient {
     int readCharacters(int count, std::string& text);
     int closeRemoteFile();
 
-    struct Transfer;
-
   private:
+    struct Transfer;
     class Curl;
     int fail(FtpResult result, const std::string& description);
     int checkReady(bool needConnection);
