@@ -18,10 +18,11 @@ namespace tavrel::tables {
 // Every engine function the agent calls, in one list: the binding is this list.
 #define TAVREL_KES04_EXPORTS(X)                                                                  \
     X(code4initVB)                                                                               \
-    X(code4close) X(code4initUndo) X(code4errorCode) X(code4errorText) X(code4accessMode)        \
-        X(code4safety) X(code4errCreate) X(code4errOpen) X(code4errFieldName) X(code4errGo)      \
-            X(code4errSkip) X(code4errOff) X(code4errTagName) X(d4open) X(d4close) X(d4create)   \
-                X(d4top) X(d4bottom) X(d4skip) X(d4goLow) X(d4recCountDo) X(d4recNo) X(d4eof)    \
+    X(code4close)                                                                                \
+    X(code4initUndo) X(code4errorCode) X(code4errorText) X(code4accessMode) X(code4safety)       \
+        X(code4errCreate) X(code4errOpen) X(code4errFieldName) X(code4errGo) X(code4errSkip)     \
+            X(code4errOff) X(code4errTagName) X(d4open) X(d4close) X(d4create) X(d4top)          \
+                X(d4bottom) X(d4skip) X(d4goLow) X(d4recCountDo) X(d4recNo) X(d4eof)             \
                     X(d4numFields) X(d4fieldJ) X(d4field) X(f4name) X(f4type) X(f4len_v)         \
                         X(f4decimals) X(d4appendStart) X(d4blank) X(d4append) X(d4appendBlank)   \
                             X(d4deleted) X(d4delete) X(d4recall) X(d4flush) X(d4unlock)          \
