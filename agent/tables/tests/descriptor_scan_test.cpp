@@ -101,6 +101,24 @@ TEST_F(DescriptorTest, DisabledOtherGroupAndCaseOnlyChangesMakeNoWork) {
     EXPECT_EQ(items.Count(), 0u);
 }
 
+TEST_F(DescriptorTest, TheWalkTakesEveryEnabledLictblRowInKeyOrder) {
+    std::filesystem::create_directory(folder / "DATA01");
+    row(des, "ZETA", kCustomerFields);
+    row(des, "ALPHA", kCustomerFields);
+    row(des, "MIDDLE", kCustomerFields, "X");
+    row(des, "AAA", kCustomerFields, "4", "ABC");
+    row(des, "SAME", "0^^CODE^^C^^10^^0");
+    row(det, "SAME", "0^^CODE^^C^^10^^0");
+    row(det, "ZETA", "0^^CODE^^C^^10^^0");
+    ASSERT_EQ(scan(), ScanResult::kContinue);
+    ASSERT_EQ(items.Count(), 2u);
+    EXPECT_EQ(items.Item(1)->TABLE_NAME(TableSelector::kCurrent), "ALPHA");
+    EXPECT_EQ(items.Item(1)->TestResult, 2);
+    EXPECT_EQ(items.Item(2)->TABLE_NAME(TableSelector::kCurrent), "ZETA");
+    EXPECT_EQ(items.Item(2)->TestResult, 1);
+    EXPECT_EQ(entries.back(), "1101 Update_Scan_TABLEDES 2");
+}
+
 TEST_F(DescriptorTest, ANewTableWhoseNameStartsAnInstalledOneIsNew) {
     std::filesystem::create_directory(folder / "DATA00");
     row(des, "CUST", "0^^CODE^^C^^10^^0");
