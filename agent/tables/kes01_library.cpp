@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <climits>
 
-#include "platform/dynamic_library.h"
-
 namespace tavrel::tables {
 
 namespace {
@@ -15,59 +13,48 @@ using HandleFn = decltype(&::SHAInitialize);
 using UpdateFn = decltype(&::SHAUpdateHash);
 using StringFn = decltype(&::SHAGetHashString);
 
+// The six exports the agent uses, by index.
+enum Export : size_t { kCreate, kInitialize, kUpdate, kFinalize, kGetString, kDestroy };
+constexpr const char* kExportNames[] = {"SHACreateContext", "SHAInitialize",
+                                        "SHAUpdateHash",    "SHAFinalize",
+                                        "SHAGetHashString", "SHADestroyContext"};
+
 }  // namespace
 
 Kes01Library::Kes01Library(LogLine log, std::string fileName)
-    : m_log(std::move(log)), m_fileName(std::move(fileName)) {}
+    : m_exports(std::move(fileName), kExportNames, std::move(log)) {}
 
 Kes01Library::~Kes01Library() = default;
 
-void Kes01Library::log(const std::string& line) const {
-    if (m_log) m_log(line);
-}
-
-void* Kes01Library::bind(const char* name, void*& slot) {
-    if (slot != nullptr) return slot;
-    if (!m_library) {
-        std::string reason;
-        m_library = platform::DynamicLibrary::open(m_fileName, &reason);
-        if (!m_library) {
-            log("Cannot load " + m_fileName + " for " + name + ": " + reason);
-            return nullptr;
-        }
-    }
-    slot = m_library->symbol(name);
-    if (slot == nullptr) log(m_fileName + " has no function " + name);
-    return slot;
-}
+void Kes01Library::log(const std::string& line) const { m_exports.log(line); }
 
 Kes01Handle Kes01Library::SHACreateContext() {
-    auto fn = reinterpret_cast<CreateFn>(bind("SHACreateContext", m_create));
+    auto fn = m_exports.function<CreateFn>(kCreate);
     return fn ? fn() : 0;
 }
 
 Kes01Result Kes01Library::SHAInitialize(Kes01Handle handle) {
-    auto fn = reinterpret_cast<HandleFn>(bind("SHAInitialize", m_initialize));
+    auto fn = m_exports.function<HandleFn>(kInitialize);
     return fn ? Kes01Result(fn(handle)) : Kes01Result::kUnavailable;
 }
 
 Kes01Result Kes01Library::SHAUpdateHash(Kes01Handle handle, const void* data, int32_t length) {
-    auto fn = reinterpret_cast<UpdateFn>(bind("SHAUpdateHash", m_update));
+    auto fn = m_exports.function<UpdateFn>(kUpdate);
     return fn ? Kes01Result(fn(handle, data, length)) : Kes01Result::kUnavailable;
 }
 
 Kes01Result Kes01Library::SHAFinalize(Kes01Handle handle) {
-    auto fn = reinterpret_cast<HandleFn>(bind("SHAFinalize", m_finalize));
+    auto fn = m_exports.function<HandleFn>(kFinalize);
     return fn ? Kes01Result(fn(handle)) : Kes01Result::kUnavailable;
 }
 
 Kes01Result Kes01Library::SHAGetHashString(Kes01Handle handle, char* buffer) {
-    auto fn = reinterpret_cast<StringFn>(bind("SHAGetHashString", m_getString));
+    auto fn = m_exports.function<StringFn>(kGetString);
     return fn ? Kes01Result(fn(handle, buffer)) : Kes01Result::kUnavailable;
 }
 
 Kes01Result Kes01Library::SHADestroyContext(Kes01Handle handle) {
-    auto fn = reinterpret_cast<HandleFn>(bind("SHADestroyContext", m_destroy));
+    auto fn = m_exports.function<HandleFn>(kDestroy);
     return fn ? Kes01Result(fn(handle)) : Kes01Result::kUnavailable;
 }
 

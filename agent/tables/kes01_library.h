@@ -8,17 +8,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "agent/tables/export_binding.h"
 #include "kes01/kes01.h"  // the functions' declarations only; the library is bound at run time
-
-namespace tavrel::platform {
-class DynamicLibrary;
-}
 
 namespace tavrel::tables {
 
@@ -35,9 +30,6 @@ enum class Kes01Result : int32_t {
     kNotFinalized = 203,   // digest not available yet
     kBadLength = 204,      // negative length, or null data
 };
-
-// Receives one line of text for the agent's logs.
-using LogLine = std::function<void(const std::string& line)>;
 
 class Kes01Library {
   public:
@@ -63,22 +55,10 @@ class Kes01Library {
     // Writes a line to the log this binding was given.
     void log(const std::string& line) const;
 
-    const std::string& fileName() const { return m_fileName; }
+    const std::string& fileName() const { return m_exports.fileName(); }
 
   private:
-    // The export `name`, bound on first use into `slot`; null (and logged)
-    // when the library or the export is missing.
-    void* bind(const char* name, void*& slot);
-
-    LogLine m_log;
-    std::string m_fileName;
-    std::unique_ptr<platform::DynamicLibrary> m_library;
-    void* m_create = nullptr;
-    void* m_initialize = nullptr;
-    void* m_update = nullptr;
-    void* m_finalize = nullptr;
-    void* m_getString = nullptr;
-    void* m_destroy = nullptr;
+    ExportBinding m_exports;
 };
 
 // The record checksum text of `text`: the SHA-1 digest of its bytes (one byte

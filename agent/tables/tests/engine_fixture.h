@@ -1,0 +1,57 @@
+// Test helpers: the real engine KES04.DLL bound from the build's program
+// folder, and tables made through its C interface in a scratch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "agent/tables/database_engine.h"
+#include "agent/tables/engine_fields.h"
+#include "platform/tests/temp_folder.h"
+
+namespace tavrel::tables::testing {
+
+// The engine library as the test program finds it (TAVREL_BIN_DIR from CTest).
+inline std::string engineFile() {
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    return bin ? std::string(bin) + "/KES04.DLL" : std::string("KES04.DLL");
+}
+
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(engine.start()) << (logLines.empty() ? "" : logLines[0]); }
+
+    // Creates `name` in the scratch folder from (name, type, len, dec) fields
+    // and optional tags; the open handle.
+    DATA4* create(const std::string& name, const std::vector<FIELD4INFO>& fields,
+                  const std::vector<TAG4INFO>& tags = {}) {
+        std::vector<FIELD4INFO> f = fields;
+        f.push_back(FIELD4INFO{nullptr, 0, 0, 0, 0});
+        std::vector<TAG4INFO> t = tags;
+        t.push_back(TAG4INFO{nullptr, nullptr, nullptr, 0, 0});
+        const std::string path = (folder / name).string();
+        DATA4* data = K4(library, d4create, engine.handle(), path.c_str(), f.data(),
+                         tags.empty() ? nullptr : t.data());
+        EXPECT_NE(data, nullptr) << "cannot create " << path;
+        return data;
+    }
+
+    // Appends a record with the fields of `values` (name, text) set.
+    void append(DATA4* data, const std::vector<std::pair<const char*, std::string>>& values) {
+        ASSERT_EQ(K4(library, d4appendStart, data, short(0)), 0);
+        K4(library, d4blank, data);
+        for (const auto& [name, text] : values) ASSERT_TRUE(writeField(engine, data, name, text));
+        ASSERT_EQ(K4(library, d4append, data), 0);
+    }
+
+    std::vector<std::string> logLines;
+    Kes04Library library{[this](const std::string& line) { logLines.push_back(line); },
+                         engineFile()};
+    DatabaseEngine engine{library};
+    platform::testing::TempFolder folder;
+};
+
+}  // namespace tavrel::tables::testing

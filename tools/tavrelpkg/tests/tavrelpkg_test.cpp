@@ -1,0 +1,129 @@
+// tavrelpkg on real tables made by KES04.DLL in a scratch application folder:
+// checksums stamped and verified (and a changed record found), the history
+// list and its trim, the descriptor scan, and the exit codes of the program.
+#include "tools/tavrelpkg/tavrelpkg.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "agent/history/history_table.h"
+#include "agent/tables/tests/engine_fixture.h"
+
+namespace tavrel::tavrelpkg {
+namespace {
+
+class TavrelpkgTest : public tables::testing::EngineTest {
+  protected:
+    int tool(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        return run(args, out, err);
+    }
+    std::ostringstream out, err;
+};
+
+TEST_F(TavrelpkgTest, StampThenVerifyThenAChangedRecordIsNamed) {
+    DATA4* data = create("CUSTOMER", {{"CHECK_SUM", 'C', 40, 0, 0}, {"CODE", 'C', 10, 0, 0}});
+    for (const char* code : {"A", "B", "C"}) append(data, {{"CODE", code}});
+    K4(library, d4close, data);
+    const std::string table = (folder / "CUSTOMER").string();
+    ASSERT_EQ(tool({"checksums", "stamp", table}), 0) << err.str();
+    EXPECT_EQ(out.str(), "stamped\n");
+    ASSERT_EQ(tool({"checksums", "verify", table}), 0) << err.str();
+    EXPECT_EQ(out.str(), "verified\n");
+
+    data = engine.open(table);
+    K4(library, d4goLow, data, 2L, short(1));
+    ASSERT_TRUE(tables::writeField(engine, data, "CODE", "B changed"));
+    K4(library, d4close, data);
+    EXPECT_EQ(tool({"checksums", "verify", table}), 1);
+    EXPECT_EQ(out.str(), "mismatch at record 2\n");
+}
+
+TEST_F(TavrelpkgTest, BadArgumentsAndMissingTablesExitWithTwo) {
+    EXPECT_EQ(tool({}), 2);
+    EXPECT_NE(err.str().find("usage"), std::string::npos);
+    EXPECT_EQ(tool({"checksums", "mend", "X"}), 2);
+    EXPECT_EQ(tool({"checksums", "verify", (folder / "NOPE").string()}), 2);
+    EXPECT_NE(err.str().find("NOPE"), std::string::npos) << err.str();
+    EXPECT_EQ(tool({"history", folder.text()}), 2) << "no TABLEUPL";
+    EXPECT_EQ(tool({"scan", folder.text()}), 2) << "no TABLEDES";
+    EXPECT_EQ(tool({"history", folder.text(), "--bogus"}), 2);
+}
+
+TEST_F(TavrelpkgTest, HistoryListsItemsAndTrimKeepsTheNewest) {
+    DATA4* data = create(
+        "TABLEUPL",
+        {{"UPDATE_KEY", 'C', 10, 0, 0},
+         {"UPDATE_ZIP", 'C', 20, 0, 0},
+         {"TYPE", 'C', 1, 0, 0},
+         {"ACT_FLAG", 'C', 1, 0, 0},
+         {"CREATE_BY", 'C', 20, 0, 0},
+         {"UPDATE_ON", 'C', 14, 0, 0},
+         {"UPDATE_BY", 'C', 20, 0, 0},
+         {"RESULT", 'C', 1, 0, 0},
+         {"DESC_TEXT", 'C', 100, 0, 0},
+         {"DESC_MEMO", 'M', 10, 0, 0}},
+        {{"UPDATE", "UPDATE_KEY+UPDATE_ZIP", "", 0, 0}, {"DATE_BACK", "UPDATE_ON", "", 0, 10}});
+    K4(library, d4close, data);
+    platform::FixedClock clock({2026, 5, 4, 12, 0, 0});
+    history::HistoryTable table(engine, clock, folder.text());
+    ASSERT_NE(table.OpenHistoryTable(), nullptr);
+    table.RegisterUpdateRecord("TAVREL0130", "TAVREL0130", "G");
+    table.CompleteUpdateRecord("TAVREL0130", "TAVREL0130", "F", "broke", "r");
+    clock.advanceMinutes(1);
+    table.RegisterUpdateRecord("TAVREL0131", "TAVREL0131", "G");
+    table.CompleteUpdateRecord("TAVREL0131", "TAVREL0131", "S", "fine", "r");
+    table.CloseHistoryTable();
+
+    ASSERT_EQ(tool({"history", folder.text()}), 0) << err.str();
+    EXPECT_EQ(
+        out.str(),
+        "TAVREL0131\tTAVREL0131          \t04 May 2026 12:01:00\tTavrel App.\tCompleted\tfine\n"
+        "TAVREL0130\tTAVREL0130          \t04 May 2026 12:00:00\tTavrel App.\tFailed\tbroke"
+        "\tFAILED\n");
+    ASSERT_EQ(tool({"history", folder.text(), "--trim", "--keep", "1"}), 0) << err.str();
+    EXPECT_EQ(out.str().find("TAVREL0130"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("TAVREL0131"), std::string::npos) << out.str();
+}
+
+TEST_F(TavrelpkgTest, ScanPrintsOneLinePerWorkItemOrNothingToDo) {
+    std::vector<FIELD4INFO> fields = {{"TBL_NAME", 'C', 20, 0, 0},
+                                      {"TBL_PATH", 'C', 10, 0, 0},
+                                      {"ENABLED", 'C', 1, 0, 0},
+                                      {"FIELDARRAY", 'M', 10, 0, 0},
+                                      {"TAGARRAY", 'M', 10, 0, 0}};
+    const std::vector<TAG4INFO> order = {{"TBL_ORDER", "TRIM(TBL_PATH)+\"\\\"+TBL_NAME", "", 0, 0}};
+    DATA4* des = create("TABLEDES", fields, order);
+    fields.insert(fields.begin(), {"CHECK_SUM1", 'C', 40, 0, 0});
+    DATA4* det = create("TABLEDET", fields, order);
+    K4(library, d4close, des);
+    K4(library, d4close, det);
+    std::filesystem::create_directory(folder / "DATA00");
+    std::filesystem::create_directory(folder / "DATA01");
+    ASSERT_EQ(tool({"scan", folder.text()}), 0) << err.str();
+    EXPECT_EQ(out.str(), "no table needs converting\n");
+
+    des = engine.open((folder / "TABLEDES").string());
+    append(des, {{"TBL_NAME", "CUSTOMER"},
+                 {"TBL_PATH", "LICTBL"},
+                 {"ENABLED", "4"},
+                 {"FIELDARRAY", "0^^CODE^^C^^10^^0"}});
+    K4(library, d4close, des);
+    ASSERT_EQ(tool({"scan", folder.text()}), 0) << err.str();
+    EXPECT_EQ(out.str(), "DATA00\tCUSTOMER\tnew\nDATA01\tCUSTOMER\tnew\n");
+}
+
+TEST(TavrelpkgProgram, TheProgramGivesTheExitCodes) {
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    const std::string program = std::string(bin) + "/tavrelpkg";
+    EXPECT_EQ(WEXITSTATUS(std::system((program + " > /dev/null 2>&1").c_str())), 2);
+    EXPECT_EQ(WEXITSTATUS(std::system(
+                  (program + " checksums verify /nonexistent/T >/dev/null 2>&1").c_str())),
+              2);
+}
+
+}  // namespace
+}  // namespace tavrel::tavrelpkg
