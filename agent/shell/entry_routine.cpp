@@ -1,18 +1,13 @@
 #include "agent/shell/entry_routine.h"
 
-#include <cctype>
 #include <filesystem>
 
 #include "agent/shell/switches.h"
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::agent {
 namespace {
-
-std::string upper(std::string text) {
-    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 void fixFolders(const EntryContext& context, RunState& state) {
     state.remoteBaseFolder = "/httpdocs/download/TAVREL";
@@ -21,7 +16,7 @@ void fixFolders(const EntryContext& context, RunState& state) {
 
     const std::filesystem::path exe(context.executablePath);
     const std::string name = exe.stem().string();
-    if (upper(name) != "TAVRELUPDATE6") {
+    if (!platform::sameTextIgnoringCase(name, "TAVRELUPDATE6")) {
         state.testMode = false;
         state.agentFolder = exe.parent_path().string();
         const bool testServer =
