@@ -50,7 +50,9 @@ EntryOutcome RunEntryRoutine(const EntryContext& context, RunState& state,
         }
         return EntryOutcome::AlreadyRunning;
     }
-    const platform::DateTime now = context.clock->now();
+    static const platform::SystemClock systemClock;
+    const platform::Clock& clock = context.clock ? *context.clock : systemClock;
+    const platform::DateTime now = clock.now();
     if (!context.commandLine.empty()) ParseSwitches(context.commandLine, now, state);
     fixFolders(context, state);
 
