@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::installer {
 namespace {
@@ -14,16 +15,10 @@ constexpr const char* kNewFilesFolderName = "NewVersion";
 
 // The edit boxes of the window show everything in upper case, and the log
 // file is written from the log box, so the logic keeps its texts that way.
-std::string upperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    }
-    return text;
-}
+std::string upperCase(std::string_view text) { return platform::upperText(text); }
 
 std::string skipLeadingBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
+    return std::string(platform::trimCharsLeftText(text, " "));
 }
 
 std::string failureBanner() {
@@ -275,10 +270,13 @@ void Installer::restoreBackup() {
     // Only what this installation backed up goes back: anything else in the
     // backup folder is left over from an earlier run, or a partial copy, and
     // would overwrite good files.
+    // A file that cannot go back does not keep the others from going back.
     for (const std::string& name : m_backedUp) {
-        if (m_files.copyFile(m_backupFolder + name, m_agentFolder + name) != 0) {
+        const int error = m_files.copyFile(m_backupFolder + name, m_agentFolder + name);
+        if (error != 0) {
             m_outcome = Outcome::RestoreFailed;
-            break;
+            log("Could not Restore File '" + name + "' From Backup Folder '" + m_backupFolder +
+                "' Return Value '" + errorNumberText(error));
         }
     }
 }
@@ -305,7 +303,7 @@ void Installer::appendPendingLog() {
     std::string text = m_logText;
     if (!text.empty()) text += kLineBreak;
     text += m_pendingLogLine;
-    m_logText = upperCase(std::move(text));
+    m_logText = upperCase(text);
     if (m_view) m_view->showLog(m_logText);
     repaint();
 }
@@ -314,14 +312,24 @@ void Installer::saveLog() {
     m_logUnsaved = false;
     std::string text = m_logText;
     if (!text.empty()) text += kLineBreak;
-    m_files.writeFile(m_agentFolder + kLogFile, text + kLineBreak);
+    m_logWriteError = m_files.writeFile(m_agentFolder + kLogFile, text + kLineBreak);
+    // Nobody else learns of it: the log box is the last place to say so.
+    if (m_logWriteError != 0) {
+        log(std::string("Could not Write Log File '") + m_agentFolder + kLogFile +
+            "' Return Value '" + errorNumberText(m_logWriteError));
+    }
 }
 
 void Installer::saveResult(int result) {
     std::string line;
     if (result == 1) line = std::string("S") + kLineBreak;
     if (result == -1) line = std::string("F") + kLineBreak;
-    m_files.writeFile(m_agentFolder + kResultFile, line);
+    m_resultWriteError = m_files.writeFile(m_agentFolder + kResultFile, line);
+    // The agent learns the outcome from this file alone; the log says it is missing.
+    if (m_resultWriteError != 0) {
+        log(std::string("Could not Write Result File '") + m_agentFolder + kResultFile +
+            "' Return Value '" + errorNumberText(m_resultWriteError));
+    }
 }
 
 }  // namespace tavrel::installer

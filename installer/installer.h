@@ -92,6 +92,10 @@ class Installer {
     // The text of the log box, as it shows it (upper case).
     const std::string& logText() const { return m_logText; }
     bool closed() const { return m_closed; }
+    // The error number of the last failed write of UPDATELOG.TXT (UPDATELOG.RES),
+    // 0 when it was written or not yet due.
+    int logWriteError() const { return m_logWriteError; }
+    int resultWriteError() const { return m_resultWriteError; }
 
   private:
     void post(Message message, int lParam);
@@ -136,6 +140,8 @@ class Installer {
     std::string m_pendingLogLine;
     std::string m_logText;
     bool m_closed = false;
+    int m_logWriteError = 0;
+    int m_resultWriteError = 0;
     // An installation's log waits for its queued UM_SAVE_LOG.
     bool m_logUnsaved = false;
     // Files of this installation: those taken from "NewVersion" and those

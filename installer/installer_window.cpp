@@ -14,12 +14,17 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "platform/text_rules.h"
+
 namespace tavrel::installer {
 namespace {
 
 // The edit boxes of the window are upper-case boxes: whatever is put in them
-// shows in upper case.
-QString boxText(const std::string& text) { return QString::fromLocal8Bit(text).toUpper(); }
+// shows in upper case. Only ASCII letters change, by the same rule the log file
+// is written with, so UPDATELOG.TXT holds exactly the text of the log box.
+QString boxText(const std::string& text) {
+    return QString::fromLocal8Bit(platform::upperText(text));
+}
 
 template <typename Widget>
 Widget* placeControl(Widget* widget, ControlId id, int x, int y, int width, int height) {
@@ -34,7 +39,7 @@ QLineEdit* makeBox(QWidget* parent, Qt::Alignment alignment, const char* text) {
     box->setReadOnly(true);
     box->setFrame(true);
     box->setAlignment(alignment | Qt::AlignVCenter);
-    box->setText(QString::fromLatin1(text).toUpper());
+    box->setText(QString::fromLatin1(platform::upperText(text)));
     // Read-only boxes are not tab stops.
     box->setFocusPolicy(Qt::ClickFocus);
     return box;

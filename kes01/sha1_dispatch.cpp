@@ -1,15 +1,12 @@
-#include <cstdlib>
-#include <cstring>
-
 #include "kes01/sha1_compress.h"
+#include "platform/environment.h"
 
 namespace tavrel::kes01 {
 
 namespace {
 
 CompressorKind chooseKind() {
-    const char* forced = std::getenv("KES01_PORTABLE");
-    if (forced != nullptr && std::strcmp(forced, "1") == 0) return CompressorKind::kPortable;
+    if (platform::environmentValue("KES01_PORTABLE") == "1") return CompressorKind::kPortable;
     return hasShaExtensions() ? CompressorKind::kShaExtensions : CompressorKind::kPortable;
 }
 

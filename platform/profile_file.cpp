@@ -1,25 +1,19 @@
 #include "platform/profile_file.h"
 
-#include <strings.h>
-
 #include <cerrno>
 #include <climits>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::platform {
 namespace {
 
+// A line keeps its CR when the file has CR LF line ends; other blanks (vertical
+// tab, form feed) are part of a name or value, as the Windows read keeps them.
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+    return trimCharsRightText(trimCharsLeftText(s, " \t"), " \t\r");
 }
 
 // One line of the file, without its line end.
@@ -81,7 +75,7 @@ struct SectionSpan {
 std::optional<SectionSpan> findSection(const std::vector<Line>& lines, std::string_view section) {
     for (size_t i = 0; i < lines.size(); ++i) {
         auto name = sectionName(lines[i].text);
-        if (!name || !sameName(*name, section)) continue;
+        if (!name || !sameTextIgnoringCase(*name, section)) continue;
         size_t end = i + 1;
         while (end < lines.size() && !sectionName(lines[end].text)) ++end;
         return SectionSpan{i, end};
@@ -93,7 +87,7 @@ std::optional<size_t> findKey(const std::vector<Line>& lines, SectionSpan span,
                               std::string_view key) {
     for (size_t i = span.header + 1; i < span.end; ++i) {
         auto name = keyName(lines[i].text);
-        if (name && sameName(*name, key)) return i;
+        if (name && sameTextIgnoringCase(*name, key)) return i;
     }
     return std::nullopt;
 }

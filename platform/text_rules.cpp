@@ -34,6 +34,22 @@ std::string_view trimRightText(std::string_view text) {
 
 std::string_view trimText(std::string_view text) { return trimRightText(trimLeftText(text)); }
 
+std::string_view trimCharsLeftText(std::string_view text, std::string_view chars) {
+    while (!text.empty() && chars.find(text.front()) != std::string_view::npos)
+        text.remove_prefix(1);
+    return text;
+}
+
+std::string_view trimCharsRightText(std::string_view text, std::string_view chars) {
+    while (!text.empty() && chars.find(text.back()) != std::string_view::npos)
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string_view trimCharsText(std::string_view text, std::string_view chars) {
+    return trimCharsRightText(trimCharsLeftText(text, chars), chars);
+}
+
 std::string_view trimPadding(std::string_view text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
     return text;

@@ -36,6 +36,12 @@ std::string_view trimText(std::string_view text);
 std::string_view trimLeftText(std::string_view text);
 std::string_view trimRightText(std::string_view text);
 
+// The view without the given characters at its start and/or end, for the places
+// whose files trim a narrower set than isBlank (only spaces, or spaces and tabs).
+std::string_view trimCharsText(std::string_view text, std::string_view chars);
+std::string_view trimCharsLeftText(std::string_view text, std::string_view chars);
+std::string_view trimCharsRightText(std::string_view text, std::string_view chars);
+
 // The view without trailing spaces and NUL bytes, as fixed-width fields and
 // index names are padded.
 std::string_view trimPadding(std::string_view text);

@@ -5,18 +5,12 @@
 
 #include "agent/session/update_level.h"
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::session {
 namespace {
 
 const std::string kNoLevel;
-
-// Removes leading and trailing blanks, as the level check before a write does.
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return text;
-}
 
 }  // namespace
 
@@ -119,7 +113,7 @@ int VersionFiles::WriteVersionFile(VersionKind kind) {
     auto path = filePath(kind);
     if (!path) return ENOENT;
 
-    std::string_view value = trimBlanks(*copy);
+    std::string_view value = platform::trimCharsText(*copy, " ");
     if (value.size() < kLevelLength) value = defaultLevel(kind);
     value = value.substr(0, kLevelLength);
 

@@ -1,13 +1,13 @@
 #include "agent/shell/configuration.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
 #include "platform/files.h"
 #include "platform/profile_file.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::agent {
 namespace {
@@ -21,18 +21,6 @@ constexpr size_t kTextBufferSize = 144;
 constexpr std::string_view kGeneral = "General";
 constexpr std::string_view kUpdates = "Updates";
 constexpr std::string_view kTavrelPath = "TavrelPath";
-
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
 
 std::string numberText(float value) {
     char buffer[32];
@@ -73,7 +61,7 @@ float asNumber(const SettingValue& value) {
     if (auto b = std::get_if<bool>(&value)) return *b ? -1.0f : 0.0f;
     if (auto f = std::get_if<float>(&value)) return *f;
     float out = 0;
-    std::string_view t = trimBlanks(std::get<std::string>(value));
+    std::string_view t = platform::trimText(std::get<std::string>(value));
     // A plus sign may stand before the digits; from_chars reads no sign but minus.
     if (t.size() > 1 && t[0] == '+' &&
         (std::isdigit(static_cast<unsigned char>(t[1])) || t[1] == '.'))
@@ -93,7 +81,7 @@ std::string asText(const SettingValue& value) {
 }  // namespace
 
 bool ParseFlagText(std::string_view text, bool defaultValue) {
-    const std::string word = upper(text);
+    const std::string word = platform::upperText(text);
     if (word == "TRUE" || word == "YES" || word == "1") return true;
     if (word == "FALSE" || word == "NO" || word == "0") return false;
     return defaultValue;

@@ -1,18 +1,13 @@
 #include "agent/shell/entry_routine.h"
 
-#include <cctype>
 #include <filesystem>
 
 #include "agent/shell/switches.h"
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::agent {
 namespace {
-
-std::string upper(std::string text) {
-    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 void fixFolders(const EntryContext& context, RunState& state) {
     state.remoteBaseFolder = "/httpdocs/download/TAVREL";
@@ -21,7 +16,7 @@ void fixFolders(const EntryContext& context, RunState& state) {
 
     const std::filesystem::path exe(context.executablePath);
     const std::string name = exe.stem().string();
-    if (upper(name) != "TAVRELUPDATE6") {
+    if (!platform::sameTextIgnoringCase(name, "TAVRELUPDATE6")) {
         state.testMode = false;
         state.agentFolder = exe.parent_path().string();
         const bool testServer =
@@ -55,7 +50,9 @@ EntryOutcome RunEntryRoutine(const EntryContext& context, RunState& state,
         }
         return EntryOutcome::AlreadyRunning;
     }
-    const platform::DateTime now = context.clock->now();
+    static const platform::SystemClock systemClock;
+    const platform::Clock& clock = context.clock ? *context.clock : systemClock;
+    const platform::DateTime now = clock.now();
     if (!context.commandLine.empty()) ParseSwitches(context.commandLine, now, state);
     fixFolders(context, state);
 

@@ -29,6 +29,7 @@ struct EntryContext {
     std::string executablePath;
     // The command line after the program name.
     std::string commandLine;
+    // The clock for the switches and the schedule; the system clock when none is given.
     const platform::Clock* clock = nullptr;
     // True when this is the only running instance (the check holds the
     // instance lock for the life of the process).

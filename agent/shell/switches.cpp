@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/text_rules.h"
+
 namespace tavrel::agent {
 namespace {
 
@@ -70,8 +72,7 @@ long long SwitchValue(std::string_view text) {
 }
 
 void ParseSwitches(std::string_view commandLine, const platform::DateTime& now, RunState& state) {
-    std::string text(commandLine);
-    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    const std::string text = platform::upperText(commandLine);
 
     Window window;
     std::string restart;

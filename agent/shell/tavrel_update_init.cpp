@@ -25,6 +25,9 @@ LockResult TavrelUpdateInit::UpdateLock(bool take) {
         m_lock.reset();
         return LockResult::Taken;
     }
+    // An unset folder would name the current folder: never look for the
+    // application, nor leave a lock file, wherever the agent happens to run.
+    if (m_state.applicationFolder.empty()) return LockResult::NoApplication;
     const std::string folder = platform::withTrailingSeparator(m_state.applicationFolder);
     if (!platform::fileExists(folder + "TAVREL32.EXE")) return LockResult::NoApplication;
     auto lock = platform::LockFile::acquire(folder + "TAVRELUPD.LCK");

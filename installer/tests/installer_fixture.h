@@ -151,6 +151,15 @@ class FaultyFiles : public PlatformFileOperations {
     void failDelete(const std::string& path, int error) { m_deleteFailures[path] = error; }
     // The file keeps an attribute that cannot be reset.
     void stuckAttributes(const std::string& path) { m_stuck.push_back(path); }
+    // Makes the write of the relative path `path` fail with `error`, writing nothing.
+    void failWrite(const std::string& path, int error) { m_writeFailures[path] = error; }
+
+    int writeFile(const fs::path& path, const std::string& content) override {
+        if (auto it = m_writeFailures.find(relative(path)); it != m_writeFailures.end()) {
+            return it->second;
+        }
+        return PlatformFileOperations::writeFile(path, content);
+    }
 
     int copyFile(const fs::path& from, const fs::path& to) override {
         if (int error = injectedCopyFailure(from, to)) return error;
@@ -201,6 +210,7 @@ class FaultyFiles : public PlatformFileOperations {
     std::map<std::string, int> m_copyFailures;
     std::map<std::string, std::string> m_leftovers;
     std::map<std::string, int> m_deleteFailures;
+    std::map<std::string, int> m_writeFailures;
     std::vector<std::string> m_stuck;
 };
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "installer/tests/installer_fixture.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::installer {
 namespace {
@@ -20,10 +21,7 @@ using testing::ManualQueue;
 using testing::RecordingStarter;
 using testing::RecordingView;
 
-std::string upper(std::string text) {
-    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
+std::string upper(std::string_view text) { return tavrel::platform::upperText(text); }
 
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string text;
@@ -491,12 +489,69 @@ TEST_F(InstallerFailureTest, AFailedRestoreStillReportsTheFailure) {
     EXPECT_EQ(installer->outcome(), Outcome::RestoreFailed);
     EXPECT_EQ(agent.read("UPDATELOG.RES"), "F\r\n");
     expectBannerLast();
-    // The restore ended at its first failure.
     EXPECT_EQ(files.copiesOf("OldVersion/A.DLL -> A.DLL"), 1);
-    EXPECT_EQ(files.copiesOf("OldVersion/B.DLL -> B.DLL"), 0);
     EXPECT_EQ(agent.read("A.DLL"), "new A.DLL");
     tick();
     EXPECT_TRUE(view.exitEnabled);
+}
+
+TEST_F(InstallerFailureTest, AFailedRestoreOfOneFileStillRestoresTheOthersAndLogsEachFailure) {
+    threeNewFiles();
+    agent.write("C.DLL", "old C.DLL");
+    agent.write("NewVersion/C.DLL", "new C.DLL");
+    agent.write("NewVersion/D.DLL", "no current file of this name");
+    files.failCopy("OldVersion/A.DLL -> A.DLL", EROFS);
+    files.failCopy("OldVersion/C.DLL -> C.DLL", EIO);
+    openWindow();
+    tick();
+
+    EXPECT_EQ(installer->outcome(), Outcome::RestoreFailed);
+    EXPECT_EQ(agent.read("A.DLL"), "new A.DLL");
+    EXPECT_EQ(agent.read("B.DLL"), "old B.DLL");
+    EXPECT_EQ(agent.read("C.DLL"), "new C.DLL");
+    EXPECT_EQ(files.copiesOf("OldVersion/B.DLL -> B.DLL"), 1);
+    const std::string a = "COULD NOT RESTORE FILE 'A.DLL' FROM BACKUP FOLDER '" +
+                          upper(installer->agentFolder()) + "OLDVERSION/' RETURN VALUE ' " +
+                          std::to_string(EROFS);
+    EXPECT_NE(view.log.find(a), std::string::npos) << view.log;
+    EXPECT_NE(view.log.find("COULD NOT RESTORE FILE 'C.DLL'"), std::string::npos);
+    EXPECT_EQ(view.log.find("COULD NOT RESTORE FILE 'B.DLL'"), std::string::npos);
+    expectBannerLast();
+    EXPECT_EQ(agent.read("UPDATELOG.RES"), "F\r\n");
+}
+
+TEST_F(InstallerFailureTest, AResultFileThatCannotBeWrittenIsReportedInTheLog) {
+    threeNewFiles();
+    agent.write("NewVersion/C.DLL", "new C.DLL");
+    files.failWrite("UPDATELOG.RES", ENOSPC);
+    openWindow();
+    tick();
+
+    EXPECT_FALSE(agent.has("UPDATELOG.RES"));
+    EXPECT_EQ(installer->resultWriteError(), ENOSPC);
+    EXPECT_EQ(installer->logWriteError(), 0);
+    const std::string line = "COULD NOT WRITE RESULT FILE '" + upper(installer->agentFolder()) +
+                             "UPDATELOG.RES' RETURN VALUE ' " + std::to_string(ENOSPC);
+    EXPECT_NE(view.log.find(line), std::string::npos) << view.log;
+    // The log file holds the report too, for whoever looks after the failure.
+    EXPECT_EQ(agent.read("UPDATELOG.TXT"), view.log + "\r\n\r\n");
+}
+
+TEST_F(InstallerTest, ALogFileThatCannotBeWrittenIsReportedInTheLogBox) {
+    agent.versions("UPDATE0011", "UPDATE0012");
+    agent.write("A.DLL", "old");
+    agent.write("NewVersion/A.DLL", "new");
+    files.failWrite("UPDATELOG.TXT", EACCES);
+    openWindow();
+    tick();
+
+    EXPECT_EQ(agent.read("A.DLL"), "new");
+    EXPECT_EQ(agent.read("UPDATELOG.RES"), "S\r\n");
+    EXPECT_FALSE(agent.has("UPDATELOG.TXT"));
+    EXPECT_EQ(installer->logWriteError(), EACCES);
+    const std::string line = "COULD NOT WRITE LOG FILE '" + upper(installer->agentFolder()) +
+                             "UPDATELOG.TXT' RETURN VALUE ' " + std::to_string(EACCES);
+    EXPECT_TRUE(view.log.ends_with(line)) << view.log;
 }
 
 TEST_F(InstallerFailureTest, ANewLevelThatCannotBeRecordedFailsAndRestoresTheOldFiles) {

@@ -185,6 +185,20 @@ TEST_F(InstallerWindowTest, RunSetupStartsTheOfferedProgramAndCloses) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(InstallerWindowTest, TheLogFileHoldsExactlyTheTextOfTheLogBoxWhateverTheLetters) {
+    newAgentVersion();
+    agent.write("caf\xc3\xa9.dll", "old");
+    agent.write("NewVersion/caf\xc3\xa9.dll", "new");
+    open();
+    tick();
+    const QString box = text(ControlId::LogBox);
+    EXPECT_TRUE(box.contains(QString::fromUtf8("INSTALLING UPDATED FILE CAF\xc3\xa9.DLL")))
+        << box.toStdString();
+    QString file = QString::fromUtf8(agent.read("UPDATELOG.TXT"));
+    file.replace("\r\n", "\n");
+    EXPECT_EQ(file, box + "\n\n");
+}
+
 TEST_F(InstallerWindowTest, ClosingFromTheSystemMenuDropsTheQueuedSteps) {
     newAgentVersion();
     open();

@@ -25,6 +25,10 @@ TEST(TextRules, TrimRemovesBlanksAtTheEndsOnly) {
     EXPECT_EQ(trimText(""), "");
     EXPECT_EQ(trimPadding(std::string_view("NAME \0\0 ", 8)), "NAME");
     EXPECT_EQ(trimPadding(std::string_view(" \t", 2)), " \t");
+    EXPECT_EQ(trimCharsText("  \ta b\t ", " "), "\ta b\t");
+    EXPECT_EQ(trimCharsLeftText(" \t\ra", " \t"), "\ra");
+    EXPECT_EQ(trimCharsRightText("a\t\r \n", " \t\r"), "a\t\r \n");
+    EXPECT_EQ(trimCharsText("   ", " "), "");
 }
 
 TEST(TextRules, NamesCompareWithoutCase) {

@@ -58,6 +58,22 @@ TEST_F(EntryRoutineTest, NormalStartFixesFoldersAndShowsTheMainWindow) {
     EXPECT_FALSE(state.scheduleMode);
 }
 
+TEST_F(EntryRoutineTest, WithoutAClockTheSystemClockTimesTheSwitches) {
+    context.clock = nullptr;
+    const platform::SystemClock system;
+    const auto inOneHour = [](const platform::DateTime& at) {
+        return platform::formatDateTime(at.plusMinutes(60), platform::kTimeOfDayPattern);
+    };
+    const std::string before = inOneHour(system.now());
+    const EntryOutcome outcome = run("/N/S+1/F+2");
+    const std::string after = inOneHour(system.now());
+    EXPECT_EQ(outcome, EntryOutcome::MainWindowShown);
+    EXPECT_TRUE(state.scheduleMode);
+    // "/N" sets the window from now; the start switch that follows moves it an hour on.
+    EXPECT_TRUE(state.scheduleStart == before || state.scheduleStart == after)
+        << state.scheduleStart << " " << before;
+}
+
 TEST_F(EntryRoutineTest, TestServerFileSwitchesTheUpdateFolders) {
     ASSERT_EQ(platform::writeFileAtomic(dir / "update.tst", ""), 0);
     run("");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/files.h"
 #include "platform/tests/temp_folder.h"
 
@@ -82,6 +84,20 @@ TEST_F(UpdateInitTest, LockNeedsTheApplicationEvenWhenTheLockFileIsFree) {
     EXPECT_FALSE(platform::LockFile::acquire(dir / "app" / "TAVRELUPD.LCK"));
     EXPECT_EQ(init.UpdateLock(false), LockResult::Taken);
     EXPECT_TRUE(platform::LockFile::acquire(dir / "app" / "TAVRELUPD.LCK"));
+}
+
+TEST_F(UpdateInitTest, AnUnsetApplicationFolderTakesNoLockInTheCurrentFolder) {
+    // The current folder holds an application, as the agent folder may.
+    ASSERT_EQ(platform::writeFileAtomic(dir / "TAVREL32.EXE", "app"), 0);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    state.applicationFolder.clear();
+    const LockResult result = init.UpdateLock(true);
+    const bool lockLeft = std::filesystem::exists(dir / "TAVRELUPD.LCK");
+    init.UpdateLock(false);
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(result, LockResult::NoApplication);
+    EXPECT_FALSE(lockLeft);
 }
 
 TEST_F(UpdateInitTest, LockInUseByTheApplicationIsReported) {
