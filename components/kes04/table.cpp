@@ -205,6 +205,7 @@ int Table::attachIndex(bool create, std::span<const TagSpec> tags, bool safety) 
     request.create = create;
     request.tags = tags;
     request.safety = safety;
+    request.lockWait = m_options.lockWait;
     std::unique_ptr<TableIndex> index;
     int rc = factory(request, &index);
     if (rc != 0) return fail(rc, m_path.string() + ": its structural index could not be opened");

@@ -247,6 +247,46 @@ TEST_F(XbtoolTags, CheckFindsADamagedIndexAndReindexRepairsIt) {
     EXPECT_NE(r.err.find("structural index"), std::string::npos) << r.err;
 }
 
+// The program run as a child with a time limit; its output capped at `limit` bytes.
+Result runBounded(const std::string& arguments, size_t limit) {
+    Result r;
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    if (!bin) return r;
+    const std::string command =
+        "timeout 20 " + std::string(bin) + "/xbtool " + arguments + " 2>/dev/null; echo \"#$?\"";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        if (r.out.size() < limit) r.out.append(buffer, n);
+    ::pclose(pipe);
+    const size_t mark = r.out.rfind('#');
+    if (mark != std::string::npos && r.out.size() < limit) {
+        r.code = std::atoi(r.out.c_str() + mark + 1);
+        r.out.resize(mark);
+    }
+    return r;
+}
+
+TEST_F(XbtoolTags, DumpInTagOrderEndsWhenRecordsChangedBehindTheIndex) {
+    createIndexed();
+    // Record 4 ("Bravo", third in NAME order) now reads "Zulu", record 3
+    // ("alpine", second) reads "Aaron": the index still has them where they were.
+    std::string dbf = bytes("PEOPLE.DBF");
+    const size_t headerLength = uint8_t(dbf[8]) | (uint8_t(dbf[9]) << 8);
+    const size_t recordLength = uint8_t(dbf[10]) | (uint8_t(dbf[11]) << 8);
+    dbf.replace(headerLength + 3 * recordLength + 1, 5, "Zulu ");
+    dbf.replace(headerLength + 2 * recordLength + 1, 6, "Aaron ");
+    setBytes("PEOPLE.DBF", dbf);
+    Result r = runBounded("dump " + table + " --tag NAME", 1 << 16);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{2, 3, 4, 1}));
+    EXPECT_NE(r.out.find("\"NAME\":\"Zulu\""), std::string::npos) << r.out;
+    r = runBounded("dump " + table + " --tag DAY_BACK", 1 << 16);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{3, 1, 2, 4}));
+}
+
 TEST_F(XbtoolTags, BadTagsAndDuplicateKeysAreRefused) {
     Result r = xbtool({"create", table, "--field", "NAME:C:12", "--tag", "NAME"});
     EXPECT_EQ(r.code, 2);
