@@ -255,7 +255,9 @@ int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uin
 int MemoFile::nextFreeBlock(uint32_t* next) {
     uint8_t header[4];
     if (m_file->readExactAt(0, header) != 0) return code(EngineCode::kErrRead);
-    *next = platform::loadBE32(header);
+    // Only FoxPro stores it big-endian; both dBASE memo files little-endian.
+    *next =
+        m_format == MemoFormat::kFoxPro ? platform::loadBE32(header) : platform::loadLE32(header);
     return 0;
 }
 
