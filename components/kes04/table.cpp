@@ -732,8 +732,9 @@ int Table::append() {
     m_original = m_record;
     m_changed = false;
     m_eof = m_bof = false;
-    if (shared()) lockRecord(recno);
-    return 0;
+    // The record is in the file whatever happens here; the caller must still
+    // learn that it is not locked as promised.
+    return lockRecord(recno);
 }
 
 int Table::appendBlank() {
