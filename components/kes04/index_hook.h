@@ -23,6 +23,7 @@
 // Threads: none; a table and its index are used from one thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -165,6 +166,8 @@ struct IndexRequest {
     bool create = false;
     std::span<const TagSpec> tags;  // Only for create; valid during the call.
     bool safety = true;             // For create: false lets an existing index file be replaced.
+    // How long the index's locks are tried before kLocked: the table's own lock wait.
+    std::chrono::milliseconds lockWait{10000};
 };
 
 // Makes the index object of a table. Returns 0 and sets `*index`, or a

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
 #include <vector>
 
 #include "components/kes04/engine_codes.h"
 #include "platform/byte_order.h"
+#include "platform/pause.h"
 
 namespace tavrel::kes04 {
 
@@ -24,14 +24,15 @@ uint64_t blocksFor(uint64_t bytes, uint32_t blockSize) {
 
 int lockWithin(RandomAccessFile& file, uint64_t offset, uint64_t length,
                std::chrono::milliseconds wait, RandomAccessFile::LockKind kind) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const auto deadline = platform::monotonicNow() + wait;
     auto pause = std::chrono::microseconds(200);
     for (;;) {
         int rc = file.lock(offset, length, kind, false);
         if (rc == 0) return 0;
-        if (rc != EAGAIN) return code(EngineCode::kErrLock);
-        if (std::chrono::steady_clock::now() >= deadline) return code(EngineCode::kLocked);
-        std::this_thread::sleep_for(pause);
+        // Some systems report a lock held elsewhere as EACCES.
+        if (rc != EAGAIN && rc != EACCES) return code(EngineCode::kErrLock);
+        if (platform::monotonicNow() >= deadline) return code(EngineCode::kLocked);
+        platform::pauseFor(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(5000));
     }
 }
@@ -254,7 +255,9 @@ int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uin
 int MemoFile::nextFreeBlock(uint32_t* next) {
     uint8_t header[4];
     if (m_file->readExactAt(0, header) != 0) return code(EngineCode::kErrRead);
-    *next = platform::loadBE32(header);
+    // Only FoxPro stores it big-endian; both dBASE memo files little-endian.
+    *next =
+        m_format == MemoFormat::kFoxPro ? platform::loadBE32(header) : platform::loadLE32(header);
     return 0;
 }
 

@@ -108,7 +108,7 @@ class MemoFile {
     bool m_unsynced = false;  // Written since the last sync.
 };
 
-// Takes an exclusive lock, trying again until `wait` has passed. Returns 0,
+// Takes a lock (exclusive unless told), trying again until `wait` has passed. Returns 0,
 // or kLocked when someone else still holds it, kErrLock on other failures.
 int lockWithin(
     platform::RandomAccessFile& file, uint64_t offset, uint64_t length,

@@ -205,6 +205,7 @@ int Table::attachIndex(bool create, std::span<const TagSpec> tags, bool safety) 
     request.create = create;
     request.tags = tags;
     request.safety = safety;
+    request.lockWait = m_options.lockWait;
     std::unique_ptr<TableIndex> index;
     int rc = factory(request, &index);
     if (rc != 0) return fail(rc, m_path.string() + ": its structural index could not be opened");
@@ -731,8 +732,9 @@ int Table::append() {
     m_original = m_record;
     m_changed = false;
     m_eof = m_bof = false;
-    if (shared()) lockRecord(recno);
-    return 0;
+    // The record is in the file whatever happens here; the caller must still
+    // learn that it is not locked as promised.
+    return lockRecord(recno);
 }
 
 int Table::appendBlank() {

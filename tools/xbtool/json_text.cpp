@@ -33,4 +33,46 @@ std::optional<std::string> utf8ToBytes(std::string_view text) {
     return out;
 }
 
+std::string printableJson(std::string_view dumped) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    auto escape = [](std::string& out, unsigned char c) {
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    };
+    std::string out;
+    out.reserve(dumped.size());
+    for (size_t i = 0; i < dumped.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(dumped[i]);
+        if (c == '\\' && i + 1 < dumped.size()) {
+            const char next = dumped[++i];
+            switch (next) {
+                case 'b':
+                    escape(out, '\b');
+                    break;
+                case 'f':
+                    escape(out, '\f');
+                    break;
+                case 'n':
+                    escape(out, '\n');
+                    break;
+                case 'r':
+                    escape(out, '\r');
+                    break;
+                case 't':
+                    escape(out, '\t');
+                    break;
+                default:
+                    out += '\\';
+                    out += next;
+            }
+        } else if (c < 0x20 || c >= 0x7F) {
+            escape(out, c);
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace tavrel::xbtool

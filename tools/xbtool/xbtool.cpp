@@ -199,8 +199,12 @@ int info(const std::string& path, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// A logical field left blank, or holding FoxPro's "?" (not yet known).
+bool unknownLogical(uint8_t byte) { return byte == ' ' || byte == '?'; }
+
 // Writes the current record as one JSON line. False (with a message) when a
 // memo cannot be read.
+
 bool writeRow(Table& table, std::ostream& out, std::ostream& err) {
     const auto& fields = table.layout().fields;
     Json row;
@@ -215,12 +219,14 @@ bool writeRow(Table& table, std::ostream& out, std::ostream& err) {
                 return false;
             }
             text = *memo;
+        } else if (fields[i].type == 'L' && unknownLogical(table.record()[fields[i].offset])) {
+            text.clear();  // neither true nor false: not shown as "F"
         } else {
             text = kes04::displayText(fields[i], table.record());
         }
-        row[fields[i].name] = bytesToUtf8(text);
+        row[bytesToUtf8(fields[i].name)] = bytesToUtf8(text);
     }
-    out << row.dump() << "\n";
+    out << printableJson(row.dump(-1, ' ', true)) << "\n";
     return true;
 }
 

@@ -148,7 +148,8 @@ CdxStatus CdxIndex::load(std::string* message) {
     while (r == TreeResult::Ok && !pos.atEnd()) {
         std::string key;
         uint32_t offset;
-        if (m_dirTree->entry(pos, key, offset) != TreeResult::Ok) break;
+        r = m_dirTree->entry(pos, key, offset);
+        if (r != TreeResult::Ok) break;
         if (entries.size() >= kMaxTags) return corrupt("tag directory holds too many entries");
         entries.emplace_back(trimName(key), offset);
         r = m_dirTree->next(pos);

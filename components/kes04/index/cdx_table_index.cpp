@@ -1,10 +1,9 @@
 #include "components/kes04/index/cdx_table_index.h"
 
 #include <cctype>
-#include <cerrno>
-#include <thread>
 
 #include "components/kes04/index/key_encoding.h"
+#include "components/kes04/memo_file.h"
 #include "platform/files.h"
 
 namespace tavrel::kes04::cdx {
@@ -124,27 +123,31 @@ class CdxTableIndex::TagOrder final : public RecordOrder {
         if (rc != 0) return rc;
         *recno = from;
         CdxIndex& idx = *m_owner.m_index;
-        std::string key;
-        m_tag.keyIgnoringFilter(RecordView{current, from}, key);
         CdxCursor c;
-        CdxStatus s = idx.locate(m_tag, key, from, c);
+        std::string anchor;
+        bool exact = false;
+        CdxStatus s = startAt(from, current, c, anchor, exact);
         const bool forward = count >= 0;
         int64_t steps = forward ? count : -count;
-        if (s == CdxStatus::Ok && !(c.valid && c.record == from && c.key == key)) {
+        if (s == CdxStatus::Ok && !exact) {
             // The record has no entry: the nearest entry on the way is the first step.
             if (!forward) s = c.valid ? idx.prev(m_tag, c) : idx.last(m_tag, c);
-            if (steps > 0)
-                --steps;
-            else if (s == CdxStatus::Ok && c.valid)
-                *recno = c.record;
+            if (s == CdxStatus::Ok && c.valid && !beyond(c, anchor, from, forward))
+                return m_owner.finish(corrupt());
+            if (steps > 0) --steps;
             if (s == CdxStatus::Ok && !c.valid) return m_owner.finish(forward ? kEof : kBof);
-            if (s == CdxStatus::Ok) *recno = c.record;
+            if (s == CdxStatus::Ok) remember(c, recno);
         }
         while (s == CdxStatus::Ok && steps > 0) {
+            std::string prevKey = c.key;
+            const uint32_t prevRecord = c.record;
             s = forward ? idx.next(m_tag, c) : idx.prev(m_tag, c);
             if (s != CdxStatus::Ok) break;
             if (!c.valid) return m_owner.finish(forward ? kEof : kBof);
-            *recno = c.record;
+            // Every step must move on in key order, or a damaged tree could
+            // send the walk round for ever.
+            if (!beyond(c, prevKey, prevRecord, forward)) return m_owner.finish(corrupt());
+            remember(c, recno);
             --steps;
         }
         return m_owner.finish(engineCode(s));
@@ -154,6 +157,56 @@ class CdxTableIndex::TagOrder final : public RecordOrder {
     static constexpr int kEof = code(EngineCode::kEof);
     static constexpr int kBof = code(EngineCode::kBof);
 
+    // Finds where a skip from record `from` starts. The entry this order last
+    // reached comes first: a record whose data no longer matches its key (the
+    // table changed behind the index) then goes on from its place in the
+    // index instead of jumping back to where its data would sort. Otherwise
+    // the record's own entry, else the place its key would have.
+    CdxStatus startAt(uint32_t from, RecordBytes current, CdxCursor& c, std::string& anchor,
+                      bool& exact) {
+        CdxIndex& idx = *m_owner.m_index;
+        exact = false;
+        if (m_reached && m_lastRecord == from) {
+            const CdxStatus s = idx.locate(m_tag, m_lastKey, from, c);
+            if (s != CdxStatus::Ok) return s;
+            anchor = m_lastKey;
+            exact = c.valid && c.record == from && c.key == m_lastKey;
+            if (exact) return s;
+        }
+        std::string key;
+        m_tag.keyIgnoringFilter(RecordView{current, from}, key);
+        CdxCursor own;
+        const CdxStatus s = idx.locate(m_tag, key, from, own);
+        if (s != CdxStatus::Ok) return s;
+        const bool ownExact = own.valid && own.record == from && own.key == key;
+        if (ownExact || !(m_reached && m_lastRecord == from)) {
+            c = own;
+            anchor = key;
+            exact = ownExact;
+        }
+        return s;
+    }
+
+    // True when entry `c` lies strictly past (key, record) in the walk's direction.
+    bool beyond(const CdxCursor& c, const std::string& key, uint32_t record, bool forward) const {
+        int cmp = c.key.compare(key);
+        if (cmp == 0) cmp = c.record < record ? -1 : (c.record > record ? 1 : 0);
+        const bool upward = forward != m_tag.descending();
+        return upward ? cmp > 0 : cmp < 0;
+    }
+
+    void remember(const CdxCursor& c, uint32_t* recno) {
+        *recno = c.record;
+        m_reached = true;
+        m_lastRecord = c.record;
+        m_lastKey = c.key;
+    }
+
+    int corrupt() {
+        m_reached = false;
+        return code(EngineCode::kErrIndex);
+    }
+
     int ends(bool top, uint32_t* recno) {
         int rc = m_owner.lock(false);
         if (rc != 0) return rc;
@@ -162,12 +215,15 @@ class CdxTableIndex::TagOrder final : public RecordOrder {
             top ? m_owner.m_index->first(m_tag, c) : m_owner.m_index->last(m_tag, c);
         if (s != CdxStatus::Ok) return m_owner.finish(engineCode(s));
         if (!c.valid) return m_owner.finish(kEof);
-        *recno = c.record;
+        remember(c, recno);
         return m_owner.finish(0);
     }
 
     CdxTableIndex& m_owner;
     CdxTag& m_tag;
+    bool m_reached = false;  // m_lastKey/m_lastRecord hold the entry last moved to
+    uint32_t m_lastRecord = 0;
+    std::string m_lastKey;
 };
 
 CdxTableIndex::~CdxTableIndex() = default;
@@ -184,6 +240,7 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
         idx->m_records = request.records;
         idx->m_mode = request.accessMode;
         idx->m_readOnly = request.readOnly;
+        idx->m_lockWait = request.lockWait;
 
         if (request.create) {
             std::vector<TagSpec> specs(request.tags.size());
@@ -219,9 +276,11 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
                                        &err);
             if (!file) return code(EngineCode::kErrOpen);
             const bool shared = request.accessMode == AccessMode::kDenyNone;
-            if (shared &&
-                file->lock(kIndexLockOffset, 1, RandomAccessFile::LockKind::kShared, true) != 0)
-                return code(EngineCode::kErrLock);
+            if (shared) {
+                const int rc = lockWithin(*file, kIndexLockOffset, 1, request.lockWait,
+                                          RandomAccessFile::LockKind::kShared);
+                if (rc != 0) return rc;
+            }
             auto store = std::make_unique<FilePageStore>(std::move(file));
             FilePageStore* raw = store.get();
             CdxStatus s;
@@ -246,14 +305,8 @@ int CdxTableIndex::lock(bool forWrite) {
     if (m_mode == AccessMode::kDenyRW || m_locked) return 0;
     const auto kind = forWrite && !m_readOnly ? RandomAccessFile::LockKind::kExclusive
                                               : RandomAccessFile::LockKind::kShared;
-    const auto deadline = std::chrono::steady_clock::now() + m_lockWait;
-    for (;;) {
-        const int err = m_store->file().lock(kIndexLockOffset, 1, kind, false);
-        if (err == 0) break;
-        if ((err != EAGAIN && err != EACCES) || std::chrono::steady_clock::now() >= deadline)
-            return code(EngineCode::kLocked);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const int rc = lockWithin(m_store->file(), kIndexLockOffset, 1, m_lockWait, kind);
+    if (rc != 0) return rc;
     m_locked = true;
     const CdxStatus s = m_index->refresh();
     if (s != CdxStatus::Ok) {

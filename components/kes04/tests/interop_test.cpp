@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "components/kes04/table_check.h"
+#include "platform/text_rules.h"
 #include "test_support.h"
 
 namespace tavrel::kes04 {
@@ -260,6 +262,31 @@ TEST(Interop, DbaseTablesKeepTheirDbtMemoFile) {
     EXPECT_EQ(rows[1].at("NOTES").get<std::string>(), std::string(1500, 'g'));
     EXPECT_EQ(rows[2].at("NOTES").get<std::string>(), written[2].at("NOTES").get<std::string>());
     EXPECT_EQ(rows.back().at("NOTES").get<std::string>(), "our memo");
+}
+
+TEST(Interop, CheckReadsTheNextFreeBlockOfADbtLittleEndian) {
+    TempDir dir;
+    int status = -1;
+    run("/usr/bin/python3 " + sourceDir() + "/components/kes04/tests/dbf_peer.py write-db3 " +
+            (dir / "D3.DBF").string() + " 40",
+        &status);
+    ASSERT_EQ(status, 0);
+    TableCheckResult result = checkTable(dir / "D3");
+    EXPECT_TRUE(result.faults.empty()) << result.faults.front();
+    EXPECT_EQ(result.records, 40u);
+    std::filesystem::path memo;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (platform::upperText(entry.path().extension().string()) == ".DBT") memo = entry.path();
+    ASSERT_FALSE(memo.empty());
+    // The peer's memos fill many blocks: a next free block of 2 is wrong.
+    std::string bytes = readBytes(memo);
+    ASSERT_GT(bytes.size(), 4u * 512);
+    bytes.replace(0, 4, std::string("\x02\0\0\0", 4));
+    writeBytes(memo, bytes);
+    result = checkTable(dir / "D3");
+    ASSERT_FALSE(result.faults.empty());
+    EXPECT_NE(result.faults.front().find("runs past the next free block 2"), std::string::npos)
+        << result.faults.front();
 }
 
 }  // namespace

@@ -123,6 +123,43 @@ TEST(SharedLocks, ARecordLockedByOneWriterHoldsOffAnother) {
     EXPECT_EQ(text(*first, "ID"), "theirs");
 }
 
+TEST(SharedLocks, AnAppendedRecordThatCannotBeLockedIsReported) {
+    TempDir dir;
+    {
+        auto t = createTable(dir / "L", kFields, sharedAccess());
+        ASSERT_EQ(t->appendBlank(), 0);
+        t->close();
+    }
+    // Another program already holds the lock byte of record 2 (FoxPro 2.x scheme).
+    const std::string header = readBytes(dir / "L.DBF");
+    const uint64_t headerLength =
+        platform::loadLE16(reinterpret_cast<const uint8_t*>(header.data()) + 8);
+    const uint64_t recordLength =
+        platform::loadLE16(reinterpret_cast<const uint8_t*>(header.data()) + 10);
+    int err = 0;
+    auto other = platform::RandomAccessFile::open(
+        dir / "L.DBF", platform::RandomAccessFile::OpenMode::kReadWrite, &err);
+    ASSERT_TRUE(other);
+    ASSERT_EQ(other->lock(0x40000000 + headerLength + recordLength, 1,
+                          platform::RandomAccessFile::LockKind::kExclusive),
+              0);
+    TableOptions impatient = sharedAccess();
+    impatient.lockWait = std::chrono::milliseconds(50);
+    auto t = openTable(dir / "L", impatient);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->appendStart(false), 0);
+    ASSERT_EQ(t->blank(), 0);
+    ASSERT_EQ(assign(*t, "ID", "second"), 0);
+    EXPECT_EQ(t->append(), code(EngineCode::kLocked));
+    // The record was written all the same, and is the current one.
+    EXPECT_EQ(t->recno(), 2u);
+    EXPECT_EQ(t->recordCount(), 2u);
+    EXPECT_EQ(text(*t, "ID"), "second");
+    other->unlock(0x40000000 + headerLength + recordLength, 1);
+    EXPECT_EQ(t->appendBlank(), 0);
+    EXPECT_EQ(t->recno(), 3u);
+}
+
 // Another FoxPro-family program holds the lock bytes of the documented
 // schemes: our writers must wait for exactly those bytes.
 TEST_P(SharedAppend, WritersWaitForTheFoxProLockBytes) {

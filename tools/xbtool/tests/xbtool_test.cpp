@@ -56,6 +56,67 @@ class XbtoolTest : public ::testing::Test {
     std::string table;
 };
 
+// A JSON string as the dump writes it: every character outside printable ASCII escaped.
+std::string ascii(const std::string& utf8) {
+    std::string out = "\"";
+    const std::string bytes = utf8ToBytes(utf8).value_or("");
+    for (unsigned char c : bytes) {
+        char buf[8];
+        if (c < 0x20 || c >= 0x7F) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+TEST_F(XbtoolTest, DumpIsPrintableAsciiAndShowsUnknownLogicalsAsEmpty) {
+    createPeople();
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += char(c);
+    // The escapes come back in, and "" writes a blank logical.
+    Result r = xbtool({"append", table}, "{\"NAME\":\"a\\u0085b\",\"OK\":\"\",\"NOTES\":" +
+                                             nlohmann::json(bytesToUtf8(all)).dump() +
+                                             "}\n{\"NAME\":\"q\",\"OK\":true}\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    // FoxPro's "not yet known" logical.
+    std::string dbf = bytes("PEOPLE.DBF");
+    const size_t headerLength = uint8_t(dbf[8]) | (uint8_t(dbf[9]) << 8);
+    const size_t recordLength = uint8_t(dbf[10]) | (uint8_t(dbf[11]) << 8);
+    const size_t ok = headerLength + recordLength + 1 + 12 + 8 + 8;
+    ASSERT_EQ(dbf[ok], 'T');
+    dbf[ok] = '?';
+    setBytes("PEOPLE.DBF", dbf);
+    r = xbtool({"dump", table});
+    ASSERT_EQ(r.code, 0) << r.err;
+    size_t lines = 0;
+    for (char c : r.out) {
+        if (c == '\n') {
+            ++lines;
+            continue;
+        }
+        ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << int(uint8_t(c)) << " in the dump";
+    }
+    EXPECT_EQ(lines, 2u);
+    std::istringstream in(r.out);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const nlohmann::json first = nlohmann::json::parse(line);
+    EXPECT_EQ(first["NAME"], bytesToUtf8("a\x85"
+                                         "b"));
+    EXPECT_EQ(first["OK"], "");
+    EXPECT_EQ(*utf8ToBytes(first["NOTES"].get<std::string>()), all);
+    EXPECT_NE(line.find("\\u0085"), std::string::npos);
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(nlohmann::json::parse(line)["OK"], "");
+    EXPECT_EQ(bytes("PEOPLE.DBF")[headerLength + 1 + 12 + 8 + 8], ' ');
+}
+
 TEST_F(XbtoolTest, AppendedRecordsDumpBackExactlyWithEveryByte) {
     createPeople();
     std::string all;  // every byte but NUL and the trailing blank
@@ -75,19 +136,18 @@ TEST_F(XbtoolTest, AppendedRecordsDumpBackExactlyWithEveryByte) {
     ASSERT_TRUE(std::getline(lines, first));
     ASSERT_TRUE(std::getline(lines, second));
     EXPECT_FALSE(std::getline(lines, extra));
-    EXPECT_EQ(first, "{\"_recno\":1,\"_deleted\":false,\"NAME\":" + nlohmann::json(name).dump() +
+    EXPECT_EQ(first, "{\"_recno\":1,\"_deleted\":false,\"NAME\":" + ascii(name) +
                          ",\"AMOUNT\":\"12.50\",\"BORN\":\"20240229\",\"OK\":\"T\",\"NOTES\":" +
-                         nlohmann::json(notes).dump() + "}");
+                         ascii(notes) + "}");
     EXPECT_EQ(
         second,
-        R"({"_recno":2,"_deleted":true,"NAME":"second","AMOUNT":"","BORN":"","OK":"F","NOTES":""})");
+        R"({"_recno":2,"_deleted":true,"NAME":"second","AMOUNT":"","BORN":"","OK":"","NOTES":""})");
     // A dump fed back to append gives the same records again.
     r = xbtool({"append", table}, first + "\n" + second + "\n");
     ASSERT_EQ(r.code, 0) << r.err;
     r = xbtool({"dump", table});
-    EXPECT_NE(
-        r.out.find("{\"_recno\":3,\"_deleted\":false,\"NAME\":" + nlohmann::json(name).dump()),
-        std::string::npos);
+    EXPECT_NE(r.out.find("{\"_recno\":3,\"_deleted\":false,\"NAME\":" + ascii(name)),
+              std::string::npos);
     EXPECT_NE(r.out.find(R"({"_recno":4,"_deleted":true,"NAME":"second")"), std::string::npos);
 }
 
@@ -245,6 +305,46 @@ TEST_F(XbtoolTags, CheckFindsADamagedIndexAndReindexRepairsIt) {
     r = xbtool({"check", table});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("structural index"), std::string::npos) << r.err;
+}
+
+// The program run as a child with a time limit; its output capped at `limit` bytes.
+Result runBounded(const std::string& arguments, size_t limit) {
+    Result r;
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    if (!bin) return r;
+    const std::string command =
+        "timeout 20 " + std::string(bin) + "/xbtool " + arguments + " 2>/dev/null; echo \"#$?\"";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        if (r.out.size() < limit) r.out.append(buffer, n);
+    ::pclose(pipe);
+    const size_t mark = r.out.rfind('#');
+    if (mark != std::string::npos && r.out.size() < limit) {
+        r.code = std::atoi(r.out.c_str() + mark + 1);
+        r.out.resize(mark);
+    }
+    return r;
+}
+
+TEST_F(XbtoolTags, DumpInTagOrderEndsWhenRecordsChangedBehindTheIndex) {
+    createIndexed();
+    // Record 4 ("Bravo", third in NAME order) now reads "Zulu", record 3
+    // ("alpine", second) reads "Aaron": the index still has them where they were.
+    std::string dbf = bytes("PEOPLE.DBF");
+    const size_t headerLength = uint8_t(dbf[8]) | (uint8_t(dbf[9]) << 8);
+    const size_t recordLength = uint8_t(dbf[10]) | (uint8_t(dbf[11]) << 8);
+    dbf.replace(headerLength + 3 * recordLength + 1, 5, "Zulu ");
+    dbf.replace(headerLength + 2 * recordLength + 1, 6, "Aaron ");
+    setBytes("PEOPLE.DBF", dbf);
+    Result r = runBounded("dump " + table + " --tag NAME", 1 << 16);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{2, 3, 4, 1}));
+    EXPECT_NE(r.out.find("\"NAME\":\"Zulu\""), std::string::npos) << r.out;
+    r = runBounded("dump " + table + " --tag DAY_BACK", 1 << 16);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(recnos(r.out), (std::vector<int>{3, 1, 2, 4}));
 }
 
 TEST_F(XbtoolTags, BadTagsAndDuplicateKeysAreRefused) {
