@@ -1,12 +1,10 @@
 // Where an index file's bytes live. The engine supplies a store over its own
-// file handle (with its locking); tests and tools use the in-memory and stdio
-// stores here.
+// file handle (with its locking); tests and the fuzzer use the in-memory store
+// here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <vector>
 
 namespace tavrel::kes04::cdx {
@@ -40,27 +38,6 @@ class MemoryPageStore final : public PageStore {
 
   private:
     std::vector<uint8_t> m_bytes;
-};
-
-// A store over a file opened with C stdio (exclusive use, no locking).
-class StdioPageStore final : public PageStore {
-  public:
-    // Opens an existing file for reading and writing, or creates it when
-    // `create` is set (replacing any file there). Null when it cannot.
-    static std::unique_ptr<StdioPageStore> open(const std::filesystem::path& path, bool create);
-    ~StdioPageStore() override;
-    bool read(uint64_t offset, uint8_t* out, size_t count) override;
-    bool write(uint64_t offset, const uint8_t* data, size_t count) override;
-    uint64_t size() override { return m_size; }
-    bool truncate(uint64_t size) override;
-    bool flush() override;
-
-  private:
-    StdioPageStore(std::FILE* file, std::filesystem::path path, uint64_t size)
-        : m_file(file), m_path(std::move(path)), m_size(size) {}
-    std::FILE* m_file;
-    std::filesystem::path m_path;
-    uint64_t m_size;
 };
 
 }  // namespace tavrel::kes04::cdx

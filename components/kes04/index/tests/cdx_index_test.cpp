@@ -7,6 +7,7 @@
 #include <random>
 
 #include "components/kes04/index/key_encoding.h"
+#include "components/kes04/index/tests/stdio_page_store.h"
 #include "components/kes04/index/tests/test_table.h"
 
 namespace tavrel::kes04::cdx {

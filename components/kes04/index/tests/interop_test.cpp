@@ -11,6 +11,7 @@
 
 #include "components/kes04/index/cdx_index.h"
 #include "components/kes04/index/key_encoding.h"
+#include "components/kes04/index/tests/stdio_page_store.h"
 #include "components/kes04/index/tests/table_support.h"
 #include "components/kes04/index/tests/test_table.h"
 #include "platform/files.h"
