@@ -30,7 +30,10 @@ std::string failureBanner() {
 
 }  // namespace
 
-std::string errorNumberText(int error) { return (error >= 0 ? " " : "") + std::to_string(error); }
+std::string errorNumberText(int error) {
+    std::string text = error >= 0 ? std::string(1, ' ') : std::string();
+    return text += std::to_string(error);
+}
 
 Installer::Installer(const std::filesystem::path& workingFolder, const std::string& commandLineText,
                      FileOperations& files, ProgramStarter& starter)

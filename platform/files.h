@@ -65,6 +65,9 @@ std::vector<std::string> listFolders(const fs::path& folder);
 std::optional<std::string> readFile(const fs::path& path, int* error = nullptr);
 // Replaces the file's content so that a crash never leaves a half-written file:
 // writes a new file beside it, flushes it, then renames it over the old one.
+// A symbolic link stays a link: the file at the end of its chain (at most 40
+// links, else ELOOP) is the one replaced. A file without write permission is
+// refused with EACCES and left as it was.
 int writeFileAtomic(const fs::path& path, std::string_view content);
 // Writes `bytes` at the start of the file without shortening it, creating the
 // file when it is missing.

@@ -215,8 +215,37 @@ std::optional<std::string> readFile(const fs::path& path, int* error) {
     return content;
 }
 
+namespace {
+
+// Links followed before a chain counts as a loop (the usual SYMLOOP_MAX).
+constexpr int kMaxLinks = 40;
+
+// The file a write of `path` must replace: `path` itself, or the end of its
+// chain of symbolic links, so that a rename leaves the links as they are.
+int linkTarget(fs::path path, fs::path* target) {
+    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(path, ec))) {
+            *target = path;
+            return 0;
+        }
+        const fs::path next = fs::read_symlink(path, ec);
+        if (ec) return errorOf(ec);
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return ELOOP;
+}
+
+}  // namespace
+
 int writeFileAtomic(const fs::path& path, std::string_view content) {
-    const fs::path target = resolvePath(path);
+    fs::path target;
+    if (const int rc = linkTarget(resolvePath(path), &target); rc != 0) return rc;
+    // A rename would go round the file's read-only mark; honour it, as an open
+    // for writing does.
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && (st.st_mode & S_IWUSR) == 0) return EACCES;
     fs::path temp = target;
     temp += ".tmp-" + std::to_string(::getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -224,8 +253,7 @@ int writeFileAtomic(const fs::path& path, std::string_view content) {
     int rc = writeAll(fd, content);
     if (rc == 0 && ::fsync(fd) != 0) rc = errno;
     // Keep the permissions of the file being replaced.
-    struct stat st {};
-    if (rc == 0 && ::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    if (rc == 0 && exists) ::fchmod(fd, st.st_mode & 07777);
     if (::close(fd) != 0 && rc == 0) rc = errno;
     if (rc == 0 && ::rename(temp.c_str(), target.c_str()) != 0) rc = errno;
     if (rc != 0) ::unlink(temp.c_str());

@@ -1,6 +1,5 @@
 #include "agent/history/log_file.h"
 
-#include <cerrno>
 #include <string>
 
 #include "platform/files.h"
@@ -13,9 +12,7 @@ std::optional<std::filesystem::path> logFilePath(std::string_view folder, std::s
 }
 
 int replaceLogFile(const std::filesystem::path& path, std::string_view content) {
-    // Renaming over a file would go round its read-only mark; honour it, as an
-    // open for writing does on every platform.
-    if (platform::fileExists(path) && !platform::isWritable(path)) return EACCES;
+    // The platform's replacement refuses a read-only file and keeps links.
     return platform::writeFileAtomic(path, content);
 }
 

@@ -21,7 +21,8 @@ long leadingNumber(std::string_view text) {
 }
 
 std::string descriptorNumberText(long value) {
-    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+    std::string text = value < 0 ? std::string() : std::string(1, ' ');
+    return text += std::to_string(value);
 }
 
 void TBL_INFO::DBFPath(std::string v) { m_path = std::string(platform::trimText(v)); }

@@ -180,7 +180,8 @@ std::string FtpClient::folderUrl(const std::string& folder, std::string_view fil
     std::vector<std::string> parts = folderParts(folder);
     for (std::size_t i = 0; i < parts.size(); ++i) {
         char* escaped = curl_easy_escape(m_curl->easy(), parts[i].c_str(), int(parts[i].size()));
-        url += (i ? "/" : "") + std::string(escaped ? escaped : "");
+        if (i) url += '/';
+        url += escaped ? escaped : "";
         curl_free(escaped);
     }
     if (file.empty()) return url + "/";

@@ -27,7 +27,9 @@ struct FileCloser {
 };
 
 std::filesystem::path temporaryPath(const std::filesystem::path& target) {
-    std::filesystem::path name = "~" + target.filename().string() + ".part";
+    std::string name(1, '~');
+    name += target.filename().string();
+    name += ".part";
     return target.parent_path() / name;
 }
 

@@ -68,7 +68,7 @@ int monthNumber(std::string_view text) {
 }
 
 std::string dateText(int year, int month, int day) {
-    char buffer[16];
+    char buffer[40];  // room for any int, so nothing is cut
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
     return buffer;
 }

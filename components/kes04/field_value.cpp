@@ -309,9 +309,11 @@ std::string displayText(const FieldLayout& field, const uint8_t* record) {
             if (field.length != 8) break;
             int64_t v = int64_t(platform::loadLE64(p));
             uint64_t a = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
-            std::string frac = std::to_string(a % 10000);
-            return (v < 0 ? "-" : "") + std::to_string(a / 10000) + "." +
-                   std::string(4 - frac.size(), '0') + frac;
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", v < 0 ? "-" : "",
+                          static_cast<unsigned long long>(a / 10000),
+                          static_cast<unsigned long long>(a % 10000));
+            return buffer;
         }
         case 'T': {
             if (field.length != 8) break;

@@ -87,6 +87,58 @@ TEST(FileOperations, AtomicWriteReplacesAndKeepsPermissions) {
     EXPECT_EQ(error, ENOENT);
 }
 
+TEST(FileOperations, AtomicWriteRefusesAReadOnlyFile) {
+    TempFolder dir;
+    ASSERT_EQ(writeFileAtomic(dir / "f", "old"), 0);
+    ASSERT_EQ(makeReadOnly(dir / "f"), 0);
+    // Refused from the mode bits, so root (who may open anything) is refused too.
+    EXPECT_EQ(writeFileAtomic(dir / "F", "new"), EACCES);
+    EXPECT_EQ(*readFile(dir / "f"), "old");
+    EXPECT_FALSE(isWritable(dir / "f"));
+    EXPECT_EQ(listFiles(dir.path()), std::vector<std::string>{"f"}) << "no new file left";
+}
+
+TEST(FileOperations, AtomicWriteThroughAChainOfLinksReplacesTheLastTarget) {
+    namespace fs = std::filesystem;
+    TempFolder dir;
+    ASSERT_EQ(ensureFolder(dir / "real"), 0);
+    ASSERT_EQ(writeFileAtomic(dir / "real" / "LOG.TXT", "old"), 0);
+    // An absolute link to a relative link to the file.
+    fs::create_symlink("real/LOG.TXT", dir / "middle");
+    fs::create_symlink(dir / "middle", dir / "link.txt");
+    ASSERT_EQ(writeFileAtomic(dir / "LINK.TXT", "new"), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_TRUE(fs::is_symlink(dir / "middle"));
+    EXPECT_EQ(testing::readBytes(dir / "real" / "LOG.TXT"), "new");
+    EXPECT_EQ(listFiles(dir / "real"), std::vector<std::string>{"LOG.TXT"});
+    // A read-only target is refused through its link as well.
+    ASSERT_EQ(makeReadOnly(dir / "real" / "LOG.TXT"), 0);
+    EXPECT_EQ(writeFileAtomic(dir / "link.txt", "newer"), EACCES);
+    EXPECT_EQ(testing::readBytes(dir / "real" / "LOG.TXT"), "new");
+}
+
+TEST(FileOperations, AtomicWriteThroughADanglingLinkCreatesItsTarget) {
+    namespace fs = std::filesystem;
+    TempFolder dir;
+    fs::create_symlink("target.ini", dir / "link.ini");
+    ASSERT_EQ(writeFileAtomic(dir / "link.ini", "[S]\n"), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+    EXPECT_EQ(testing::readBytes(dir / "target.ini"), "[S]\n");
+}
+
+TEST(FileOperations, AtomicWriteEndsOnALinkLoop) {
+    namespace fs = std::filesystem;
+    TempFolder dir;
+    fs::create_symlink("b", dir / "a");
+    fs::create_symlink("a", dir / "b");
+    EXPECT_EQ(writeFileAtomic(dir / "a", "x"), ELOOP);
+    EXPECT_TRUE(fs::is_symlink(dir / "a"));
+    EXPECT_TRUE(fs::is_symlink(dir / "b"));
+    const auto entries =
+        std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
+    EXPECT_EQ(entries, 2) << "no new file left";
+}
+
 TEST(FolderOperations, EnsureListAndDeleteTrees) {
     TempFolder dir;
     ASSERT_EQ(ensureFolder(dir / "UPDATE" / "TAVREL0001"), 0);

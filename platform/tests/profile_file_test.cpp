@@ -139,5 +139,25 @@ TEST(ProfileFile, FailedWriteLeavesTheOldFileWhole) {
     EXPECT_EQ(*readFile(file), "[S]\nA=1\n");
 }
 
+TEST(ProfileFile, ReadOnlyFileIsRefusedAndKept) {
+    TempFolder dir;
+    const auto file = dir / "TavrelUPDATE.INI";
+    ASSERT_EQ(writeProfileString(file, "Updates", "UpdateFlag", "True"), 0);
+    ASSERT_EQ(makeReadOnly(file), 0);
+    EXPECT_EQ(writeProfileString(file, "Updates", "UpdateFlag", "False"), EACCES);
+    EXPECT_EQ(readProfileString(file, "Updates", "UpdateFlag", ""), "True");
+    EXPECT_FALSE(isWritable(file));
+}
+
+TEST(ProfileFile, SymlinkedFileStaysALinkAndItsTargetIsWritten) {
+    TempFolder dir;
+    ASSERT_EQ(ensureFolder(dir / "shared"), 0);
+    ASSERT_EQ(writeProfileString(dir / "shared" / "common.ini", "General", "A", "1"), 0);
+    std::filesystem::create_symlink(dir / "shared" / "common.ini", dir / "TavrelUPDATE.INI");
+    ASSERT_EQ(writeProfileString(dir / "TavrelUPDATE.INI", "General", "A", "2"), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "TavrelUPDATE.INI"));
+    EXPECT_EQ(readProfileString(dir / "shared" / "common.ini", "General", "A", ""), "2");
+}
+
 }  // namespace
 }  // namespace tavrel::platform

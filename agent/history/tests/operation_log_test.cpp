@@ -74,6 +74,17 @@ TEST_F(OperationLogTest, ReadOnlyFileIsLeftAsItWas) {
     EXPECT_EQ(entriesInFolder(), 1u);
 }
 
+TEST_F(OperationLogTest, SymlinkedLogStaysALinkAndItsTargetGetsTheEntry) {
+    fs::create_directory(m_folder / "shared");
+    writeBytes(m_folder / "shared" / "agent.log", "old\r\n");
+    fs::create_symlink("shared/agent.log", logFile());
+    ASSERT_EQ(m_log.AppendOperationLog("Started"), 0);
+    EXPECT_TRUE(fs::is_symlink(logFile()));
+    const std::string target = readBytes(m_folder / "shared" / "agent.log");
+    EXPECT_NE(target.find("Started"), std::string::npos);
+    EXPECT_EQ(target.substr(target.size() - 5), "old\r\n") << "old entries follow the new one";
+}
+
 TEST_F(OperationLogTest, ReadOnlyFolderKeepsTheOldContent) {
     writeBytes(logFile(), "old\r\n");
     fs::permissions(m_folder.path(), fs::perms::owner_read | fs::perms::owner_exec |
