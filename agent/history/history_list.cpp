@@ -46,13 +46,20 @@ void HistoryTable::LoadUpdateList(UpdateListModel& list, bool configured, int ke
     std::vector<HistoryRow> rows;
     if (selectTag("DATE_BACK")) {
         // Bounded by the record count, whatever the index gives back.
+        // Looked up once: a name lookup per field and record would cost more
+        // than the walk itself. A field the table lacks reads as empty.
+        std::array<FIELD4*, kUpdateListColumns.size()> fields{};
+        for (size_t c = 0; c < fields.size(); ++c) {
+            fields[c] = tables::findField(m_engine, m_data,
+                                          std::string(kUpdateListColumns[c].field).c_str());
+        }
         const long limit = K4(library, d4recCountDo, m_data);
         int step = K4(library, d4top, m_data);
         for (long n = 0; step == 0 && n < limit; ++n, step = K4(library, d4skip, m_data, 1L)) {
             if (K4(library, d4deleted, m_data) != 0) continue;
             HistoryRow row;
-            for (size_t c = 0; c < kUpdateListColumns.size(); ++c) {
-                row.fields[c] = read(std::string(kUpdateListColumns[c].field).c_str());
+            for (size_t c = 0; c < fields.size(); ++c) {
+                row.fields[c] = tables::memoFieldText(library, fields[c]);
             }
             row.key = row.fields[0] + row.fields[1];
             row.text = row.fields[0];

@@ -3,10 +3,8 @@
 namespace tavrel::history {
 
 UpdateListItem* UpdateListModel::find(std::string_view key) {
-    for (auto& item : m_items) {
-        if (item.key == key) return &item;
-    }
-    return nullptr;
+    const auto found = m_positions.find(key);
+    return found == m_positions.end() ? nullptr : &m_items[found->second];
 }
 
 UpdateListItem& UpdateListModel::add(std::string key, std::string text) {
@@ -14,6 +12,8 @@ UpdateListItem& UpdateListModel::add(std::string key, std::string text) {
     item.key = std::move(key);
     item.text = std::move(text);
     item.subItems.assign(kUpdateListColumns.size() - 1, std::string());
+    // The first item of a key is the one found, as a walk would find it.
+    m_positions.emplace(item.key, m_items.size());
     m_items.push_back(std::move(item));
     return m_items.back();
 }

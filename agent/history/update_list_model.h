@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,7 +45,10 @@ class UpdateListModel {
     UpdateListItem* find(std::string_view key);
     // Adds an item at the end with one empty sub-item per column after the first.
     UpdateListItem& add(std::string key, std::string text);
-    void clear() { m_items.clear(); }
+    void clear() {
+        m_items.clear();
+        m_positions.clear();
+    }
 
     // Application menu item 1 ("Trim Update Log Table") and command button 1.
     bool trimEnabled() const { return m_trimEnabled; }
@@ -52,6 +56,9 @@ class UpdateListModel {
 
   private:
     std::vector<UpdateListItem> m_items;
+    // Position of each key in m_items: a refresh of thousands of items finds
+    // each one without walking the list.
+    std::map<std::string, size_t, std::less<>> m_positions;
     bool m_trimEnabled = false;
 };
 
