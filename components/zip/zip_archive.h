@@ -46,7 +46,15 @@ struct ZipOptions {
     bool skipOlder = false;    // Leave an existing file that is newer than the entry.
     bool keepPaths = true;     // Extract to the stored folder below the target folder.
     bool testOnly = false;     // Read and check entries, write nothing.
+    // Flush each extracted file to the disk before it replaces its target.
+    // A caller that makes a whole run durable at once (one file-system sync
+    // before its journal records the run as done) turns this off.
+    bool syncEachFile = true;
 };
+
+// Suffix of the file an entry is written to beside its target before it
+// replaces the target; a run cut short may leave one behind.
+inline constexpr std::string_view kPartialFileSuffix = ".~tvzip";
 
 class ZipArchive {
   public:

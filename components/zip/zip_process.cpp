@@ -16,8 +16,6 @@ constexpr size_t kChunk = 64 * 1024;
 constexpr uint32_t kKindMask = 0170000;
 constexpr uint32_t kKindFile = 0100000;
 constexpr uint32_t kKindFolder = 0040000;
-// Suffix of the file that an entry is written to before it replaces its target.
-constexpr const char* kTempSuffix = ".~tvzip";
 
 zip_t* zipOf(void* handle) { return static_cast<zip_t*>(handle); }
 
@@ -141,7 +139,7 @@ int ZipArchive::extractEntry(int64_t index) {
             return 0;
     }
     platform::fs::path temp = target;
-    temp += kTempSuffix;
+    temp += std::string(kPartialFileSuffix);
     if (int rc = copyEntryData(index, temp.string())) {
         platform::deleteFile(temp);
         return rc;
@@ -174,7 +172,8 @@ int ZipArchive::copyEntryData(int64_t index, const std::string& tempPath) {
     });
     if (writeError != 0) return fail(ZipResult::kWriteFailed, "cannot write " + tempPath);
     if (!good) return fail(ZipResult::kDamagedEntry, "damaged entry: " + stored);
-    if (file->sync() != 0) return fail(ZipResult::kWriteFailed, "cannot write " + tempPath);
+    if (m_options.syncEachFile && file->sync() != 0)
+        return fail(ZipResult::kWriteFailed, "cannot write " + tempPath);
     return 0;
 }
 

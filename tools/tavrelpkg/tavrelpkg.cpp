@@ -7,6 +7,7 @@
 #include "agent/tables/engine_fields.h"
 #include "agent/tables/record_checksums.h"
 #include "platform/files.h"
+#include "tools/tavrelpkg/install_commands.h"
 
 namespace tavrel::tavrelpkg {
 
@@ -21,7 +22,10 @@ constexpr int kUsage = 2;
 int usage(std::ostream& err) {
     err << "usage: tavrelpkg checksums verify|stamp TABLE\n"
            "       tavrelpkg history APPFOLDER [--trim] [--keep N]\n"
-           "       tavrelpkg scan APPFOLDER\n";
+           "       tavrelpkg scan APPFOLDER\n"
+           "       tavrelpkg install APPFOLDER PACKAGE.ZIP\n"
+           "       tavrelpkg plan APPFOLDER PACKAGE.ZIP\n"
+           "       tavrelpkg recover APPFOLDER\n";
     return kUsage;
 }
 
@@ -143,6 +147,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (args.size() == 3 && args[0] == "checksums") return checksums(args[1], args[2], out, err);
     if (args.size() >= 2 && args[0] == "history") return history(args, out, err);
     if (args.size() == 2 && args[0] == "scan") return scan(args[1], out, err);
+    if (args.size() == 3 && args[0] == "install") return installCommand(args[1], args[2], out, err);
+    if (args.size() == 3 && args[0] == "plan") return planCommand(args[1], args[2], out, err);
+    if (args.size() == 2 && args[0] == "recover") return recoverCommand(args[1], out, err);
     return usage(err);
 }
 

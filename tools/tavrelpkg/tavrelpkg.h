@@ -8,6 +8,8 @@
 //   tavrelpkg history APPFOLDER [--trim] [--keep N]
 //                                      the history list, one line per item
 //   tavrelpkg scan APPFOLDER           the conversion work items of TABLEDES
+//   tavrelpkg install|plan APPFOLDER PACKAGE.ZIP, tavrelpkg recover APPFOLDER
+//                                      see install_commands.h
 //
 // The engine KES04.DLL and KES01.DLL are found beside the program.
 #pragma once
