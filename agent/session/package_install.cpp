@@ -142,7 +142,8 @@ PackageInstaller::Step PackageInstaller::selectEntries(int count) {
             setAsideTableUpdate(i, name);
         } else if (IsInstallableEntry(name)) {
             if (m_zip.selectEntry(i) == 0) ++m_selectedCounter;
-            log(threeDigits(m_selectedCounter) + ". Updated File: " + folder + name);
+            log(threeDigits(m_selectedCounter) + ". Updated File: " +
+                (folder.empty() ? name : JoinPath(folder, name)));
         }
     }
     if (m_zip.selectedCount() > 0) {

@@ -52,6 +52,14 @@ inline constexpr std::string_view kCompletedText = "INSTALL OF UPDATE COMPLETED 
 
 // The collaborators of an installation; all borrowed, they must outlive it.
 struct InstallTools {
+    InstallTools(history::WindowLog& log, StatusPanels& statusPanels, VersionFiles& versionFiles,
+                 TableConversionStage& tableConversion, history::HistoryTable* table = nullptr)
+        : windowLog(log),
+          panels(statusPanels),
+          versions(versionFiles),
+          conversion(tableConversion),
+          history(table) {}
+
     history::WindowLog& windowLog;
     StatusPanels& panels;
     VersionFiles& versions;
@@ -101,6 +109,8 @@ class PackageInstaller final : public PackageInstallation {
     const PackageNames& names() const { return m_names; }
     const std::string& currentPackageName() const { return m_currentPackageName; }
     zip::ZipArchive& ZipFile1() { return m_zip; }
+    // What this run has done so far (its journal's content).
+    InstallJournal& journal() { return m_journal; }
 
   private:
     enum class Step { kFailed, kOutcome };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "agent/tables/engine_fields.h"
+#include "platform/crash_point.h"
 #include "platform/files.h"
 #include "platform/text_rules.h"
 
@@ -59,7 +60,10 @@ void makeWorkItems(const std::shared_ptr<TBL_INFO>& info, int change,
         item->LICFOLDER(folder);
         item->FOLDER_NAME(applicationFolder);
         for (auto which : {TableSelector::kCurrent, TableSelector::kNew, TableSelector::kOld}) {
-            platform::ensureFolder(item->FOLDER_GET(which));
+            const std::string path = item->FOLDER_GET(which);
+            if (platform::folderExists(path)) continue;
+            platform::crashPoint("create folder " + path);
+            platform::ensureFolder(path);
         }
         items.AddItem(std::move(item));
     }

@@ -1,0 +1,199 @@
+// Table conversions that fail where things go wrong in the field: after each
+// failure every table, TABLEDES and TABLEDET are byte for byte as before (the
+// whole application folder is compared, file by file and folder by folder).
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zip.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "agent/tables/conversion_journal.h"
+#include "agent/tables/engine_fields.h"
+#include "agent/tables/tests/conversion/conversion_fixture.h"
+
+namespace tavrel::tables::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::testing::readBytes;
+
+class ConversionFailureTest : public ConversionTest {
+  protected:
+    void SetUp() override {
+        ConversionTest::SetUp();
+        buildApplication(300);
+        before = snapshotOf(folder.path());
+    }
+    // The conversion fails with `code`, and the application folder is as it was.
+    void expectFailureLeavesEverythingAsItWas(int32_t code) {
+        EXPECT_FALSE(convert());
+        EXPECT_EQ(conversion.lastResult(), code) << conversionLogText();
+        EXPECT_EQ(conversion.summaryText(),
+                  "Table Conversion - Table Conversion was Aborted Due to Error");
+        EXPECT_EQ(windowLog.statusText(1),
+                  "Table Conversion Update TBLUPD0101 - Aborted Due to Error");
+        const FolderSnapshot after = snapshotOf(folder.path());
+        EXPECT_TRUE(before == after) << firstDifference(before, after);
+        const std::string log = conversionLogText();
+        EXPECT_NE(log.find("Update Aborted due to error reported - reported Error: " +
+                           std::to_string(code)),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(
+            readBytes(conversionJournalFile(names.packageBackupFolder)).find("STATE ROLLEDBACK"),
+            std::string::npos);
+    }
+    std::string archiveFile() const { return names.packageFolder + "TBLFILES0101.ZIP"; }
+
+    FolderSnapshot before;
+};
+
+TEST_F(ConversionFailureTest, AZipWithOnlyTheDataAndIndexOfTabledesIsRefused) {
+    fs::remove(names.packageFolder + names.tableUpdateFile);
+    // Rebuild the zip with two of the three files.
+    zip_t* zip = zip_open((names.packageFolder + names.tableUpdateFile).c_str(),
+                          ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+    ASSERT_NE(zip, nullptr);
+    for (const char* name : {"TABLEDES.DBF", "TABLEDES.CDX"}) {
+        zip_source_t* source = zip_source_buffer(zip, "x", 1, 0);
+        ASSERT_GE(zip_file_add(zip, name, source, 0), 0);
+    }
+    ASSERT_EQ(zip_close(zip), 0);
+    expectFailureLeavesEverythingAsItWas(9210);
+}
+
+TEST_F(ConversionFailureTest, AnEntryOutsideTheApplicationFolderIsRefusedAndNothingWritten) {
+    const std::string zipFile = names.packageFolder + names.tableUpdateFile;
+    fs::remove(zipFile);
+    zip_t* zip = zip_open(zipFile.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+    ASSERT_NE(zip, nullptr);
+    for (const char* name : {"../TABLEDES.DBF", "TABLEDES.CDX", "TABLEDES.FPT"}) {
+        zip_source_t* source = zip_source_buffer(zip, "evil", 4, 0);
+        ASSERT_GE(zip_file_add(zip, name, source, 0), 0);
+    }
+    ASSERT_EQ(zip_close(zip), 0);
+    expectFailureLeavesEverythingAsItWas(9210);
+    EXPECT_FALSE(fs::exists(folder.path().parent_path() / "TABLEDES.DBF"));
+}
+
+TEST_F(ConversionFailureTest, ALockedTabledesIsNotUnpacked) {
+    Kes04Library otherLibrary{[](const std::string&) {}, engineFile()};
+    DatabaseEngine application{otherLibrary};
+    ASSERT_TRUE(application.start());
+    DATA4* held = application.open(app("TABLEDES"));
+    ASSERT_NE(held, nullptr);
+    expectFailureLeavesEverythingAsItWas(9210);
+    EXPECT_NE(conversionLogText().find("Cannot Unpack TABLEDES - TABLEDES appears to be in use"),
+              std::string::npos);
+    K4(otherLibrary, d4close, held);
+}
+
+TEST_F(ConversionFailureTest, ATabledetRowWhoseChecksumIsWrongStopsBeforeAnyWork) {
+    DATA4* det = engine.open(app("TABLEDET"));
+    ASSERT_NE(det, nullptr);
+    K4(library, d4goLow, det, 2L, short(1));
+    ASSERT_TRUE(writeField(engine, det, "CHECK_SUM1", std::string(40, 'f')));
+    K4(library, d4close, det);
+    before = snapshotOf(folder.path());
+    expectFailureLeavesEverythingAsItWas(9330);
+    EXPECT_NE(conversionLogText().find("CheckSum on File Failed - FileName: " + app("TABLEDET")),
+              std::string::npos);
+    EXPECT_EQ(conversionLogText().find("Tavrel_CURTABLE_OPEN"), std::string::npos);
+}
+
+TEST_F(ConversionFailureTest, ANewTableThatCannotBeCreatedInTheSecondDataFolderUndoesTheFirst) {
+    // A folder where the new data file should go: no engine can write it.
+    fs::create_directories(folder / "DATA01/TABLES/TABLENEW/CUSTOMER.DBF");
+    before = snapshotOf(folder.path());
+    bool sawFirstNewTable = false;
+    onYield = [&] {
+        sawFirstNewTable =
+            sawFirstNewTable || fs::exists(folder / "DATA00/TABLES/TABLENEW/CUSTOMER.DBF");
+    };
+    expectFailureLeavesEverythingAsItWas(9510);
+    EXPECT_TRUE(sawFirstNewTable) << "the first data folder's table was made, then removed";
+    const std::string log = conversionLogText();
+    EXPECT_NE(log.find("Table Create  - TableName: " + app("DATA01/TABLES/TABLENEW/CUSTOMER") +
+                       "\r\nError returned - ErrorCode: "),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Table Pack"), std::string::npos) << "nothing saved into the archive";
+}
+
+TEST_F(ConversionFailureTest, ABackupArchiveThatCannotBeWrittenEndsWith9710) {
+    bool blocked = false;
+    onYield = [&] {
+        // After the first table is saved, the archive can no longer be written.
+        if (blocked || !fs::is_regular_file(archiveFile())) return;
+        fs::rename(archiveFile(), archiveFile() + ".moved");
+        fs::create_directory(archiveFile());
+        blocked = true;
+    };
+    expectFailureLeavesEverythingAsItWas(9710);
+    EXPECT_TRUE(blocked);
+    EXPECT_EQ(conversionLogText().find("Table Moved"), std::string::npos)
+        << "no table was installed";
+}
+
+// Ends the file size allowed to this process so that the next large copy
+// stops halfway, as on a full disk.
+class FileSizeLimit {
+  public:
+    FileSizeLimit() {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    void limit(rlim_t bytes) {
+        rlimit next = m_saved;
+        next.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &next);
+    }
+
+  private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
+
+TEST_F(ConversionFailureTest, AMoveThatFailsHalfwayPutsBackTheTablesAlreadyInstalled) {
+    const auto oldSize = fs::file_size(folder / "DATA01/TABLES/CUSTOMER.DBF");
+    FileSizeLimit limit;
+    bool limited = false;
+    onYield = [&] {
+        // The first data folder's CUSTOMER is installed: the second one's
+        // data file will not fit (the new records are wider than the old).
+        if (limited || fs::exists(folder / "DATA00/TABLES/TABLENEW/CUSTOMER.DBF") ||
+            !fs::exists(folder / "DATA01/TABLES/TABLENEW/CUSTOMER.DBF")) {
+            return;
+        }
+        limit.limit(oldSize + 2048);
+        limited = true;
+    };
+    EXPECT_FALSE(convert());
+    limit.limit(RLIM_INFINITY);
+    ASSERT_TRUE(limited);
+    EXPECT_EQ(conversion.lastResult(), 9720) << conversionLogText();
+    const FolderSnapshot after = snapshotOf(folder.path());
+    EXPECT_TRUE(before == after) << firstDifference(before, after);
+    EXPECT_NE(conversionLogText().find("Table Moved - Target Table: " +
+                                       app("DATA00/TABLES/CUSTOMER.DBF")),
+              std::string::npos)
+        << "the first table had been installed";
+}
+
+TEST_F(ConversionFailureTest, ACurrentTableInUseStopsTheConversionBeforeAnythingIsMade) {
+    Kes04Library otherLibrary{[](const std::string&) {}, engineFile()};
+    DatabaseEngine application{otherLibrary};
+    ASSERT_TRUE(application.start());
+    DATA4* held = application.open(app("DATA02/TABLES/CUSTOMER"));
+    ASSERT_NE(held, nullptr);
+    expectFailureLeavesEverythingAsItWas(9410);
+    K4(otherLibrary, d4close, held);
+}
+
+}  // namespace
+}  // namespace tavrel::tables::testing
