@@ -41,10 +41,9 @@ TEST_F(SessionTest, RealInstallationInstallsInOrderAndADamagedPackageStopsTheRun
     setLevels("TAVREL0122", "UPDATE0011");
     open(true);
     NoTableConversion conversion;
-    PackageInstaller installer(
-        InstallTools{
-            session->windowLog(), *window, versions, conversion, nullptr, window.get(), {}, {}},
-        state.applicationFolder);
+    InstallTools tools(session->windowLog(), *window, versions, conversion);
+    tools.pages = window.get();
+    PackageInstaller installer(tools, state.applicationFolder);
     session->setInstallation(&installer);
     session->cmdConnectClick();
 

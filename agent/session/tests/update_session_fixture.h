@@ -178,7 +178,7 @@ class SessionTest : public ::testing::Test {
         window = std::make_unique<RecordingWindow>(clock);
         installation = std::make_unique<RecordingInstallation>(versions, *window);
         session = std::make_unique<UpdateSession>(
-            SessionCollaborators{state, configuration, clock, versions, nullptr, timeouts});
+            SessionCollaborators{state, configuration, clock, versions, historyTable, timeouts});
         session->attach(*window, *window, *window);
         session->windowLog().setView(window.get());
         session->setInstallation(installation.get());
@@ -204,6 +204,8 @@ class SessionTest : public ::testing::Test {
     std::unique_ptr<RecordingInstallation> installation;
     std::unique_ptr<UpdateSession> session;
     std::vector<bool> closeAllowed;
+    // The history table the next open() passes to the session, or nullptr.
+    history::HistoryTable* historyTable = nullptr;
 };
 
 }  // namespace tavrel::session::testing

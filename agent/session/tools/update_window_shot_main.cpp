@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
     session::UpdateWindowServices services{state, configuration, clock, versions, nullptr, {}, {},
                                            {}};
     services.makeInstallation = [&](const session::UpdateWindowParts& parts) {
-        session::InstallTools tools{parts.windowLog, parts.panels,    versions, conversion,
-                                    nullptr,         &parts.progress, {},       {}};
+        session::InstallTools tools(parts.windowLog, parts.panels, versions, conversion);
+        tools.pages = &parts.progress;
         return std::make_unique<PhotographedInstallation>(tools, state.applicationFolder, during);
     };
     QTimer poll;
