@@ -319,6 +319,22 @@ TEST_F(SessionTest, ProcessingStopsAfterTheStopLevels) {
     EXPECT_EQ(session->lastSessionResult(), int(SessionResult::kInstalled));
 }
 
+TEST_F(SessionTest, TestModeUsesTheTestFolders) {
+    startServer();
+    server->put(kServerBase + "UPDTST2/UPDATES/TAVREL0123.ZIP", "test package");
+    fs::create_directories(server->root() / kServerBase / "UPDTST0/SETUPS");
+    fs::create_directories(server->root() / kServerBase / "UPDTST0/UPDATES");
+    server->put(kFolder4 + "TAVREL0124.ZIP", "live package");
+    state.testMode = true;
+    state.updateFolder0 = "UPDTST0";
+    state.updateFolder2 = "UPDTST2";
+    setLevels("TAVREL0122", "UPDATE0011");
+    open(true);
+    session->cmdConnectClick();
+    ASSERT_EQ(installation->installed, std::vector<std::string>{"TAVREL0123.ZIP"});
+    EXPECT_EQ(installation->contents[0], "test package");
+}
+
 TEST_F(SessionTest, ProgressErrorAndIdleDisconnectRules) {
     open(false);
     session->onTransferProgress("F", 32001, 16000, 50);

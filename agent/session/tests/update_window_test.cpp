@@ -109,6 +109,26 @@ TEST_F(UpdateWindowTest, AutomaticSessionStartsItsTimerWithTheButtonDisabled) {
     EXPECT_EQ(panel("CURVERSION"), "TAVREL0000") << "no version file yet";
 }
 
+TEST_F(UpdateWindowTest, TimerTicksConnectCountDownAndCloseAtTheFinish) {
+    configuration.WriteFtpHost("127.0.0.1:1");
+    configuration.WriteUpdateFinish("01:02");
+    openWindow(true);
+    auto* timer = control<QTimer>("Timer1");
+    ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout"));
+    EXPECT_EQ(timer->interval(), 60000);
+    EXPECT_EQ(control<QLabel>("lblDateTime")->text(), "07 Dec 2026 01:00:00");
+    EXPECT_TRUE(logText(0).contains("Ftp Error : 12104"));
+    EXPECT_TRUE(session->retryFlag());
+    clock.advanceMinutes(1);
+    ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout"));
+    EXPECT_EQ(control<QLabel>("lblStatus(0)")->text(), "Next Connection Due In 8 Mins");
+    EXPECT_TRUE(frm->isVisible());
+    clock.advanceMinutes(1);
+    ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout"));
+    EXPECT_FALSE(frm->isVisible()) << "closed at the finish time";
+    EXPECT_FALSE(timer->isActive());
+}
+
 TEST_F(UpdateWindowTest, SessionFromTheButtonRefusesToCloseWhileAPackageInstalls) {
     startServer();
     server->put(kFolder4 + "TAVREL0123.ZIP", "a");
