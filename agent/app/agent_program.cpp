@@ -70,9 +70,9 @@ void AgentProgram::showMainWindow() {
     m_versions = std::make_unique<session::VersionFiles>(
         m_state.agentFolder, [this] { return m_state.applicationFolder; });
     m_frmMain = std::make_unique<FrmMain>(*this, m_options.trayAvailable);
-    m_mainWindow = std::make_unique<MainWindow>(*m_frmMain, m_state, m_configuration, m_init,
-                                                *m_versions, *this, *this, m_clock,
-                                                m_options.version);
+    m_mainWindow =
+        std::make_unique<MainWindow>(*m_frmMain, m_state, m_configuration, m_init, *m_versions,
+                                     *this, *this, m_clock, m_options.version);
     m_frmMain->setLogic(m_mainWindow.get());
     m_frmMain->setUnloadHandler([] { QCoreApplication::exit(0); });
     m_mainWindow->Form_Load();

@@ -76,7 +76,8 @@ FrmHide::FrmHide(const std::string& applicationTitle, QWidget* parent) : QDialog
 }
 
 void FrmHide::HideOnClose() {
-    m_message->setText(text(hideOnCloseText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    m_message->setText(
+        text(hideOnCloseText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     exec();
 }
 
@@ -101,7 +102,8 @@ FrmAbout::FrmAbout(const AboutBoxContent& content, QWidget* parent) : QDialog(pa
     title->setFont(bold);
     auto* version = new QLabel(QStringLiteral("Version ") + text(content.version), this);
     version->setObjectName(QStringLiteral("lblVersion"));
-    auto* program = new QLabel(text(content.executableName + " in " + content.executableFolder), this);
+    auto* program =
+        new QLabel(text(content.executableName + " in " + content.executableFolder), this);
     program->setObjectName(QStringLiteral("lblExecutable"));
     auto* icon = new QLabel(this);
     icon->setPixmap(programIcon().pixmap(32, 32));
@@ -140,7 +142,8 @@ std::optional<std::string> QtFileChooser::chooseApplicationFile(QWidget* parent,
 FrmSetup::FrmSetup(Configuration& configuration, FileChooser& chooser, QWidget* parent)
     : QDialog(parent), m_logic(*this, configuration), m_chooser(chooser) {
     setObjectName(QStringLiteral("frmSetup"));
-    setWindowTitle(QString::fromLatin1(kSettingsCaption.data(), qsizetype(kSettingsCaption.size())));
+    setWindowTitle(
+        QString::fromLatin1(kSettingsCaption.data(), qsizetype(kSettingsCaption.size())));
     setWindowIcon(programIcon());
     setModal(true);
     auto* layout = new QVBoxLayout(this);
@@ -162,8 +165,8 @@ FrmSetup::FrmSetup(Configuration& configuration, FileChooser& chooser, QWidget* 
 }
 
 void FrmSetup::setupFolderFrame() {
-    auto* frame = new QGroupBox(QStringLiteral("Kestmoor Tavrel Application Folder (TAVREL32.EXE)"),
-                                this);
+    auto* frame =
+        new QGroupBox(QStringLiteral("Kestmoor Tavrel Application Folder (TAVREL32.EXE)"), this);
     m_folder = new QLineEdit(frame);
     m_folder->setObjectName(QStringLiteral("txtPathMain"));
     m_folder->installEventFilter(this);
@@ -188,7 +191,8 @@ void FrmSetup::setupTimesFrame() {
     m_finish = new QComboBox(frame);
     m_finish->setObjectName(QStringLiteral("cboUpdFinish"));
     auto* warning = new QLabel(
-        QStringLiteral("Warning!!!! Updates cannot be installed while Application is in Use"), frame);
+        QStringLiteral("Warning!!!! Updates cannot be installed while Application is in Use"),
+        frame);
     warning->setObjectName(QStringLiteral("lblWarning"));
     auto* form = new QFormLayout(frame);
     form->addRow(m_updates);

@@ -283,7 +283,8 @@ void FrmMain::watchHints(QWidget* widget) { widget->installEventFilter(this); }
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (m_logic && (event->type() == QEvent::Enter || event->type() == QEvent::FocusIn)) {
-        if (auto* widget = qobject_cast<QWidget*>(watched); widget && watched != m_list->viewport()) {
+        if (auto* widget = qobject_cast<QWidget*>(watched);
+            widget && watched != m_list->viewport()) {
             m_logic->showHint(widget->toolTip().toStdString());
         }
     }

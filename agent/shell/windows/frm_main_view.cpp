@@ -42,8 +42,7 @@ QIcon stateIcon(std::string_view stateKey) {
 
 QIcon programIcon() { return QIcon(QStringLiteral(":/icons/program.png")); }
 
-void FrmMain::showMessageBox(const std::string& title, const std::string& message,
-                             MessageStyle) {
+void FrmMain::showMessageBox(const std::string& title, const std::string& message, MessageStyle) {
     QMessageBox box(QMessageBox::Information, text(title), text(message), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.exec();
@@ -91,8 +90,8 @@ void FrmMain::setTrayShowCaption(const std::string& caption) {
 void FrmMain::setTrayMenuInMenuBar(bool visible) { m_trayMenu->menuAction()->setVisible(visible); }
 
 QLabel* FrmMain::panel(std::string_view key) const {
-    return m_statusBar->findChild<QLabel*>(
-        QString::fromLatin1(key.data(), qsizetype(key.size())), Qt::FindDirectChildrenOnly);
+    return m_statusBar->findChild<QLabel*>(QString::fromLatin1(key.data(), qsizetype(key.size())),
+                                           Qt::FindDirectChildrenOnly);
 }
 
 void FrmMain::setPanelText(std::string_view key, const std::string& value) {
@@ -165,8 +164,8 @@ void FrmMain::showUpdateList(const history::UpdateListModel& model) {
     if (size_t(m_list->topLevelItemCount()) > model.count()) m_list->clear();
     for (size_t i = 0; i < model.count(); ++i) {
         const history::UpdateListItem& item = model.items()[i];
-        QTreeWidgetItem* row = int(i) < m_list->topLevelItemCount() ? m_list->topLevelItem(int(i))
-                                                                     : nullptr;
+        QTreeWidgetItem* row =
+            int(i) < m_list->topLevelItemCount() ? m_list->topLevelItem(int(i)) : nullptr;
         if (!row || row->data(0, Qt::UserRole).toString() != text(item.key)) {
             if (row) m_list->clear();
             row = new QTreeWidgetItem(m_list);
