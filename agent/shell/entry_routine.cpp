@@ -36,18 +36,17 @@ void fixFolders(const EntryContext& context, RunState& state) {
 }
 
 void log(const EntryContext& context, const std::string& message) {
-    if (context.appendOperationLog) context.appendOperationLog(message);
+    if (context.services) context.services->appendOperationLog(message);
 }
 
 }  // namespace
 
 EntryOutcome RunEntryRoutine(const EntryContext& context, RunState& state,
                              Configuration& configuration) {
-    if (context.claimSingleInstance && !context.claimSingleInstance()) {
-        if (context.showInformation) {
-            context.showInformation(state.applicationTitle,
-                                    state.applicationTitle + " is allready running");
-        }
+    EntryServices* services = context.services;
+    if (services && !services->claimSingleInstance()) {
+        services->showInformation(state.applicationTitle,
+                                  state.applicationTitle + " is allready running");
         return EntryOutcome::AlreadyRunning;
     }
     static const platform::SystemClock systemClock;
@@ -79,9 +78,9 @@ EntryOutcome RunEntryRoutine(const EntryContext& context, RunState& state,
             }
         }
     }
-    if (state.engineHandle == 0 && context.startEngine) state.engineHandle = context.startEngine();
+    if (state.engineHandle == 0 && services) state.engineHandle = services->startEngine();
     if (state.engineHandle == 0) return EntryOutcome::EngineNotStarted;
-    if (context.showMainWindow) context.showMainWindow();
+    if (services) services->showMainWindow();
     return EntryOutcome::MainWindowShown;
 }
 

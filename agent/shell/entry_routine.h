@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "agent/shell/configuration.h"
@@ -23,7 +22,25 @@ enum class EntryOutcome : int {
     EngineNotStarted = 4,  // the database engine gave no handle
 };
 
-// What the entry routine works with; tests give their own.
+// What the entry routine needs from the program around it; tests give their own.
+class EntryServices {
+  public:
+    virtual ~EntryServices() = default;
+    // True when this is the only running instance (the check holds the
+    // instance lock for the life of the process).
+    virtual bool claimSingleInstance() = 0;
+    // Shows an information message box.
+    virtual void showInformation(const std::string& caption, const std::string& text) = 0;
+    // Adds a line to the operation log "LOG.TXT" in the agent folder (the
+    // agent folder is set in the run state before the first line).
+    virtual void appendOperationLog(const std::string& message) = 0;
+    // Starts the database engine and returns its handle (0 on failure).
+    virtual std::intptr_t startEngine() = 0;
+    // Loads and shows the main window.
+    virtual void showMainWindow() = 0;
+};
+
+// What the entry routine works with.
 struct EntryContext {
     // Full path of the running executable.
     std::string executablePath;
@@ -31,18 +48,9 @@ struct EntryContext {
     std::string commandLine;
     // The clock for the switches and the schedule; the system clock when none is given.
     const platform::Clock* clock = nullptr;
-    // True when this is the only running instance (the check holds the
-    // instance lock for the life of the process).
-    std::function<bool()> claimSingleInstance;
-    // Shows an information message box.
-    std::function<void(const std::string& caption, const std::string& text)> showInformation;
-    // Adds a line to the operation log "LOG.TXT" in the agent folder (the
-    // agent folder is set in the run state before the first line).
-    std::function<void(const std::string& message)> appendOperationLog;
-    // Starts the database engine and returns its handle (0 on failure).
-    std::function<std::intptr_t()> startEngine;
-    // Loads and shows the main window.
-    std::function<void()> showMainWindow;
+    // Borrowed; must outlive the call. Without services the routine only
+    // parses the switches and fixes the folders.
+    EntryServices* services = nullptr;
     // The agent folder used in test mode.
     std::string testModeFolder = "/T/UPDATE6/";
 };

@@ -48,11 +48,11 @@ bool TavrelUpdateInit::UpdateAutomatic() const {
 }
 
 bool TavrelUpdateInit::UpdateRun(bool automatic) {
-    if (m_hooks.closeAllTables && m_hooks.closeAllTables() != 0) return false;
+    if (m_services && m_services->closeAllTables() != 0) return false;
     m_state.runCompleted = false;
     m_state.runInProgress = true;
     m_state.automaticRun = automatic;
-    if (m_hooks.showUpdateWindow) m_hooks.showUpdateWindow();
+    if (m_services) m_services->showUpdateWindow();
     UpdateLock(false);
     const bool completed = m_state.runCompleted;
     m_state.automaticRun = false;

@@ -3,7 +3,6 @@
 // update run. One instance lives as long as the process.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,13 +22,15 @@ enum class LockResult : int {
 };
 
 // What an update run needs from the rest of the agent.
-struct UpdateRunHooks {
+class UpdateRunServices {
+  public:
+    virtual ~UpdateRunServices() = default;
     // Closes every open table of the database engine; returns the engine's
     // error code (0 when all went well).
-    std::function<int()> closeAllTables;
+    virtual int closeAllTables() = 0;
     // Creates the update window, shows it modally and returns when it has
     // closed. The window reads and sets the run state's run values.
-    std::function<void()> showUpdateWindow;
+    virtual void showUpdateWindow() = 0;
 };
 
 class TavrelUpdateInit {
@@ -38,7 +39,9 @@ class TavrelUpdateInit {
     TavrelUpdateInit(RunState& state, Configuration& configuration, const platform::Clock& clock);
     ~TavrelUpdateInit();
 
-    void setRunHooks(UpdateRunHooks hooks) { m_hooks = std::move(hooks); }
+    // `services` is borrowed and must outlive this object (or be replaced);
+    // without services a run shows nothing and does not complete.
+    void setRunServices(UpdateRunServices* services) { m_services = services; }
 
     // In schedule mode the command line's start and finish; otherwise the
     // configured ones.
@@ -73,7 +76,7 @@ class TavrelUpdateInit {
     const platform::Clock& m_clock;
     TavrelUpdateSettings m_settings;
     std::unique_ptr<platform::LockFile> m_lock;
-    UpdateRunHooks m_hooks;
+    UpdateRunServices* m_services = nullptr;
 };
 
 }  // namespace tavrel::agent

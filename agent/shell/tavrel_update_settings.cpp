@@ -5,7 +5,7 @@
 namespace tavrel::agent {
 
 void TavrelUpdateSettings::Show() {
-    if (m_showDialog) m_showDialog();
+    if (m_dialog) m_dialog->showSettingsDialog();
 }
 
 bool TavrelUpdateSettings::Configured() {

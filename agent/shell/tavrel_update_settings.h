@@ -3,12 +3,19 @@
 // It keeps no values of its own; every member goes to the file.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "agent/shell/configuration.h"
 
 namespace tavrel::agent {
+
+// Opens the settings dialog (the window layer's frmSetup).
+class SettingsDialogOpener {
+  public:
+    virtual ~SettingsDialogOpener() = default;
+    // Shows the dialog modally; returns when it has closed.
+    virtual void showSettingsDialog() = 0;
+};
 
 class TavrelUpdateSettings {
   public:
@@ -18,7 +25,8 @@ class TavrelUpdateSettings {
     // Opens the settings dialog modally and returns when it closes. The dialog
     // is given by the window layer; without one this does nothing.
     void Show();
-    void setDialog(std::function<void()> showDialog) { m_showDialog = std::move(showDialog); }
+    // `dialog` is borrowed and must outlive this object (or be replaced).
+    void setDialog(SettingsDialogOpener* dialog) { m_dialog = dialog; }
 
     // True when the configuration file exists and, after MainPath has been read
     // again, the application folder holds TAVREL32.EXE.
@@ -38,7 +46,7 @@ class TavrelUpdateSettings {
 
   private:
     Configuration& m_configuration;
-    std::function<void()> m_showDialog;
+    SettingsDialogOpener* m_dialog = nullptr;
 };
 
 }  // namespace tavrel::agent

@@ -164,10 +164,14 @@ TEST_F(ConfigurationTest, SettingsObjectGoesToTheFileEveryTime) {
     EXPECT_FALSE(settings.Enabled());
     EXPECT_EQ(settings.TimeStart(), "01:00");
     EXPECT_EQ(settings.TimeFinish(), "04:00");
-    bool shown = false;
-    settings.setDialog([&] { shown = true; });
+    settings.Show();  // no dialog yet: nothing happens
+    struct Dialog : SettingsDialogOpener {
+        void showSettingsDialog() override { ++shown; }
+        int shown = 0;
+    } dialog;
+    settings.setDialog(&dialog);
     settings.Show();
-    EXPECT_TRUE(shown);
+    EXPECT_EQ(dialog.shown, 1);
 }
 
 }  // namespace

@@ -11,19 +11,20 @@ namespace {
 namespace platform = tavrel::platform;
 using platform::testing::TempFolder;
 
-class EntryRoutineTest : public ::testing::Test {
+class EntryRoutineTest : public ::testing::Test, public EntryServices {
   protected:
     EntryRoutineTest() : config(state), clock({2026, 12, 7, 2, 30, 0}) {
         context.executablePath = (dir.path() / "TavrelUpdate1.exe").string();
         context.clock = &clock;
-        context.claimSingleInstance = [this] { return !otherInstance; };
-        context.showInformation = [this](const std::string& caption, const std::string& text) {
-            messages.push_back(caption + "|" + text);
-        };
-        context.appendOperationLog = [this](const std::string& m) { log.push_back(m); };
-        context.startEngine = [this] { return engine; };
-        context.showMainWindow = [this] { ++mainWindowShown; };
+        context.services = this;
     }
+    bool claimSingleInstance() override { return !otherInstance; }
+    void showInformation(const std::string& caption, const std::string& text) override {
+        messages.push_back(caption + "|" + text);
+    }
+    void appendOperationLog(const std::string& m) override { log.push_back(m); }
+    std::intptr_t startEngine() override { return engine; }
+    void showMainWindow() override { ++mainWindowShown; }
     EntryOutcome run(const std::string& commandLine) {
         context.commandLine = commandLine;
         return RunEntryRoutine(context, state, config);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "platform/files.h"
 #include "platform/tests/temp_folder.h"
@@ -12,6 +13,16 @@ namespace {
 
 namespace platform = tavrel::platform;
 using platform::testing::TempFolder;
+
+// An update run whose steps the test gives.
+struct ScriptedRun : UpdateRunServices {
+    ScriptedRun(std::function<int()> close, std::function<void()> window)
+        : close(std::move(close)), window(std::move(window)) {}
+    int closeAllTables() override { return close(); }
+    void showUpdateWindow() override { window(); }
+    std::function<int()> close;
+    std::function<void()> window;
+};
 
 class UpdateInitTest : public ::testing::Test {
   protected:
@@ -114,13 +125,14 @@ TEST_F(UpdateInitTest, RunShowsTheWindowWithTheRunStateSetAndReleasesTheLock) {
     installApplication();
     ASSERT_EQ(init.UpdateLock(true), LockResult::Taken);
     bool seenInProgress = false, seenAutomatic = false;
-    init.setRunHooks({[] { return 0; },
-                      [&] {
-                          seenInProgress = init.UpdateRunning();
-                          seenAutomatic = state.automaticRun;
-                          EXPECT_FALSE(state.runCompleted);
-                          state.runCompleted = true;
-                      }});
+    ScriptedRun run([] { return 0; },
+                    [&] {
+                        seenInProgress = init.UpdateRunning();
+                        seenAutomatic = state.automaticRun;
+                        EXPECT_FALSE(state.runCompleted);
+                        state.runCompleted = true;
+                    });
+    init.setRunServices(&run);
     state.runCompleted = true;  // left over from before: cleared before the window
     EXPECT_TRUE(init.UpdateRun(true));
     EXPECT_TRUE(seenInProgress);
@@ -133,14 +145,16 @@ TEST_F(UpdateInitTest, RunShowsTheWindowWithTheRunStateSetAndReleasesTheLock) {
 
 TEST_F(UpdateInitTest, RunStartsNothingWhenTheEngineCannotCloseItsTables) {
     bool shown = false;
-    init.setRunHooks({[] { return -60; }, [&] { shown = true; }});
+    ScriptedRun run([] { return -60; }, [&] { shown = true; });
+    init.setRunServices(&run);
     EXPECT_FALSE(init.UpdateRun(false));
     EXPECT_FALSE(shown);
     EXPECT_FALSE(init.UpdateRunning());
 }
 
 TEST_F(UpdateInitTest, RunThatDidNotCompleteReturnsFalse) {
-    init.setRunHooks({[] { return 0; }, [] {}});
+    ScriptedRun run([] { return 0; }, [] {});
+    init.setRunServices(&run);
     EXPECT_FALSE(init.UpdateRun(false));
 }
 
