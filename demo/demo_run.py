@@ -125,8 +125,11 @@ def processes_in(folder):
         try:
             if os.path.realpath(os.readlink("/proc/%s/cwd" % entry)) == folder:
                 with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    command = f.read().split(b"\0")[0].decode(errors="replace")
-                found.append((int(entry), os.path.basename(command)))
+                    words = [os.path.basename(w.decode(errors="replace"))
+                             for w in f.read().split(b"\0")[:2]]
+                # A program started through an interpreter names itself second.
+                known = [w for w in words if w in (AGENT_PROGRAM, INSTALLER_PROGRAM)]
+                found.append((int(entry), known[0] if known else words[0]))
         except OSError:
             continue
     return found
