@@ -11,8 +11,6 @@
 namespace tavrel::session {
 namespace {
 
-constexpr int kPage = 1;
-
 void addOnce(std::vector<std::string>& list, const std::string& item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }

@@ -216,7 +216,8 @@ TEST_F(InstallTest, AMissingOrBrokenArchiveFailsToOpenAndChangesNothing) {
     install();
     expectFailedHistory(kOpenFailedText);
     EXPECT_TRUE(logHas("Error opening Update Zip File: " + packageFile()));
-    EXPECT_TRUE(std::any_of(pageLines(1).begin(), pageLines(1).end(), [](const std::string& l) {
+    const auto pageOne = pageLines(1);
+    EXPECT_TRUE(std::any_of(pageOne.begin(), pageOne.end(), [](const std::string& l) {
         return l.starts_with("ERRORCODE: ") && l != "ERRORCODE: 0";
     }));
     EXPECT_EQ(applicationFiles(folder.path()), before);
@@ -308,7 +309,8 @@ TEST_F(InstallTest, AFailureInStageThreeRestoresReplacedFilesAndRemovesAddedOnes
     expectFailedHistory(kInstallFailedText);
     EXPECT_TRUE(logHas("004. Installed Update File: " + app() + "README.TXT"));
     EXPECT_TRUE(logHas("005. Install Update File Failed: " + app() + "BLOCKED.DAT"));
-    EXPECT_TRUE(std::any_of(pageLines(1).begin(), pageLines(1).end(), [](const std::string& l) {
+    const auto pageOne = pageLines(1);
+    EXPECT_TRUE(std::any_of(pageOne.begin(), pageOne.end(), [](const std::string& l) {
         return l.starts_with("*** INSTALL FAILED - ERRORCODE: ");
     }));
     EXPECT_TRUE(logHas("RollBack SourceFolder: " + app() + "UPDATE/TAVREL0101/BACKUP/FORMS"));
