@@ -132,7 +132,9 @@ void FrmMain::setupOptionMenu() {
     m_optionMenu->setObjectName(QStringLiteral("mnoOption"));
     const std::pair<int, const char*> options[] = {
         {0, "Hide In System Tray"}, {1, "Hide on Minimize Button"}, {5, "Show Menu Buttons"}};
-    for (const auto& [index, caption] : options) {
+    for (const auto& option : options) {
+        const int index = option.first;
+        const char* caption = option.second;
         if (index == 5) separator(m_optionMenu, "mnoOption", 3);
         QAction* action = m_optionMenu->addAction(QString::fromLatin1(caption));
         action->setObjectName(arrayName("mnoOption", index));
