@@ -18,17 +18,6 @@ function(tavrel_add_library name)
     endif()
 endfunction()
 
-# g++ 12 at -O3 (Release) reports -Wrestrict inside libstdc++'s own string
-# concatenation ("k" + std::to_string(i)) where nothing can overlap: a known
-# false positive of that compiler, gone in g++ 13. Product code is written round
-# it and keeps the warning; test and benchmark programs, full of such lines,
-# are spared it.
-function(tavrel_quiet_string_restrict name)
-    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-        target_compile_options(${name} PRIVATE -Wno-restrict)
-    endif()
-endfunction()
-
 # tavrel_add_test(NAME SOURCES ... [DEPS ...] [GUI] [NO_MAIN] [TIMEOUT s])
 # A GoogleTest executable whose cases CTest runs one by one, named
 # NAME.Suite.Case. GUI tests carry the label gui and are built only when
@@ -40,7 +29,6 @@ function(tavrel_add_test name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-    tavrel_quiet_string_restrict(${name})
     if(ARG_NO_MAIN)
         target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock)
     else()
@@ -98,6 +86,5 @@ function(tavrel_add_benchmark name)
     find_package(benchmark REQUIRED)
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-    tavrel_quiet_string_restrict(${name})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
 endfunction()

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include "agent/app/agent_installation.h"
 #include "agent/history/history_table.h"
 #include "agent/history/operation_log.h"
 #include "agent/shell/about_box.h"
@@ -20,7 +21,8 @@ AgentProgram::AgentProgram(AgentOptions options, const platform::Clock& clock,
       m_init(m_state, m_configuration, clock),
       m_library([this](const std::string& line) { appendOperationLog(line); },
                 m_options.engineFile),
-      m_engine(m_library) {
+      m_engine(m_library),
+      m_kes01([this](const std::string& line) { appendOperationLog(line); }) {
     m_init.setRunServices(this);
     m_init.Settings().setDialog(this);
 }
@@ -88,7 +90,22 @@ void AgentProgram::showUpdateWindow() {
         m_updateWindow->runUpdateWindow(m_frmMain.get());
         return;
     }
-    appendOperationLog("TavrelUpdate1 - No update window in this build: nothing was checked");
+    runRealUpdateWindow();
+}
+
+void AgentProgram::runRealUpdateWindow() {
+    std::optional<history::HistoryTable> table;
+    if (m_engine.started()) table.emplace(m_engine, m_clock, m_state.applicationFolder);
+    history::HistoryTable* history = table ? &*table : nullptr;
+    auto makeInstallation = [&](const session::UpdateWindowParts& parts)
+        -> std::unique_ptr<session::PackageInstallation> {
+        InstallationParts own{m_engine, m_kes01, *m_versions,
+                              history,  m_clock, m_state.applicationFolder};
+        return std::make_unique<AgentInstallation>(parts, own);
+    };
+    session::UpdateWindowServices services{
+        m_state, m_configuration, m_clock, *m_versions, history, makeInstallation, {}, {}};
+    m_lastSessionResult = session::showUpdateWindowModal(services, m_frmMain.get());
 }
 
 void AgentProgram::ImportInstallerResult() {

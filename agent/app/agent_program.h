@@ -19,13 +19,15 @@
 #include "agent/shell/windows/frm_dialogs.h"
 #include "agent/shell/windows/frm_main.h"
 #include "agent/tables/database_engine.h"
+#include "agent/tables/kes01_library.h"
 #include "platform/clock.h"
 #include "platform/lock_file.h"
 
 namespace tavrel::agent {
 
 // Shows the update window frmUpdate modally for one update run and returns
-// when it has closed; it reads and sets the run state's run values.
+// when it has closed; it reads and sets the run state's run values. The
+// program runs the real window unless it is given another one (tests).
 class UpdateWindowRunner {
   public:
     virtual ~UpdateWindowRunner() = default;
@@ -54,8 +56,8 @@ class AgentProgram final : public EntryServices,
                            public SettingsDialogOpener,
                            public MainWindowDialogs {
   public:
-    // `clock` and `updateWindow` (may be null until the update window is
-    // there) are borrowed and must outlive the program. A QApplication must exist.
+    // `clock` and `updateWindow` (null: the real update window) are borrowed
+    // and must outlive the program. A QApplication must exist.
     AgentProgram(AgentOptions options, const platform::Clock& clock,
                  UpdateWindowRunner* updateWindow);
     ~AgentProgram() override;
@@ -95,7 +97,13 @@ class AgentProgram final : public EntryServices,
     void showHideOnClose(QWidget* parent) override;
     void showHideOnMinimize(QWidget* parent) override;
 
+    // The update run's LastSessionResult (0 before the first run).
+    int lastSessionResult() const { return m_lastSessionResult; }
+
   private:
+    // One modal run of frmUpdate with the package installation behind it.
+    void runRealUpdateWindow();
+
     AgentOptions m_options;
     const platform::Clock& m_clock;
     UpdateWindowRunner* m_updateWindow;
@@ -105,10 +113,12 @@ class AgentProgram final : public EntryServices,
     std::unique_ptr<platform::LockFile> m_instanceLock;
     tables::Kes04Library m_library;
     tables::DatabaseEngine m_engine;
+    tables::Kes01Library m_kes01;
     QtFileChooser m_chooser;
     std::unique_ptr<session::VersionFiles> m_versions;
     std::unique_ptr<FrmMain> m_frmMain;
     std::unique_ptr<MainWindow> m_mainWindow;
+    int m_lastSessionResult = 0;
 };
 
 }  // namespace tavrel::agent

@@ -46,6 +46,12 @@ struct ModalCloser {
     bool again = false;
 };
 
+// Stands in for frmUpdate: these cases are about what happens around a run.
+struct CountingUpdateWindow final : UpdateWindowRunner {
+    void runUpdateWindow(QWidget*) override { ++runs; }
+    int runs = 0;
+};
+
 class AgentProgramTest : public ::testing::Test {
   protected:
     AgentProgramTest() {
@@ -86,6 +92,7 @@ class AgentProgramTest : public ::testing::Test {
     fs::path agent, app;
     AgentOptions options;
     platform::FixedClock clock{{2026, 12, 7, 12, 0, 0}};
+    CountingUpdateWindow updateWindow;
 };
 
 TEST_F(AgentProgramTest, ASecondInstanceShowsItsMessageAndTouchesNothing) {
@@ -93,7 +100,7 @@ TEST_F(AgentProgramTest, ASecondInstanceShowsItsMessageAndTouchesNothing) {
     ASSERT_TRUE(first);
     configure();
     const auto before = platform::listFiles(agent);
-    AgentProgram program(options, clock, nullptr);
+    AgentProgram program(options, clock, &updateWindow);
     ModalCloser closer;
     closer.arm();
     EXPECT_EQ(program.start(), EntryOutcome::AlreadyRunning);
@@ -107,7 +114,7 @@ TEST_F(AgentProgramTest, ASecondInstanceShowsItsMessageAndTouchesNothing) {
 
 TEST_F(AgentProgramTest, AConfiguredStartShowsTheMainWindowAndExitEndsTheEngine) {
     configure();
-    AgentProgram program(options, clock, nullptr);
+    AgentProgram program(options, clock, &updateWindow);
     ASSERT_EQ(program.start(), EntryOutcome::MainWindowShown);
     FrmMain* window = program.mainWindow();
     ASSERT_NE(window, nullptr);
@@ -135,11 +142,12 @@ TEST_F(AgentProgramTest, ANewerDownloadedAgentStartsTheInstallerWithTheKeptSwitc
     ASSERT_EQ(platform::writeFileAtomic(agent / "UPDATE.VER", "UPDATE0012"), 0);
     fs::copy_file(binary("installer_agent_stub"), agent / "TAVRELUPDATE.EXE");
     options.commandLine = "/S1/F23/X";
-    AgentProgram program(options, clock, nullptr);
+    AgentProgram program(options, clock, &updateWindow);
     ASSERT_EQ(program.start(), EntryOutcome::MainWindowShown);
     ModalCloser closer;
     closer.arm();
     program.mainWindow()->findChild<QPushButton*>(arrayName("cmdApplication", 4))->click();
+    EXPECT_EQ(updateWindow.runs, 1);
     ASSERT_EQ(closer.texts.size(), 1u);
     EXPECT_NE(closer.texts[0].find("Terminate and Restart"), std::string::npos);
     EXPECT_TRUE(program.mainWindowLogic()->Unloaded());
@@ -157,7 +165,7 @@ TEST_F(AgentProgramTest, AnInstallerThatCannotStartIsLoggedAndShown) {
     configure();
     ASSERT_EQ(platform::writeFileAtomic(agent / "TAVRELUPD.VER", "UPDATE0011"), 0);
     ASSERT_EQ(platform::writeFileAtomic(agent / "UPDATE.VER", "UPDATE0012"), 0);
-    AgentProgram program(options, clock, nullptr);
+    AgentProgram program(options, clock, &updateWindow);
     ASSERT_EQ(program.start(), EntryOutcome::MainWindowShown);
     ModalCloser closer;
     closer.again = true;
