@@ -346,9 +346,15 @@ def check_updated(bin_dir, run, checks, after_failing_package):
         checks.check("history: TAVREL0103 failed",
                      has_item(items, "TAVREL0103", "TAVREL0103", "Failed") and
                      any(i[0].strip() == "TAVREL0103" and i[-1] == "FAILED" for i in items))
-    lines = log_lines(agent)
+    # LOG.TXT is newest first; the last run's lines end at its "Started".
+    last_run = []
+    for line in log_lines(agent):
+        if line[25:] == "Started":
+            break
+        last_run.append(line)
     checks.check("LOG.TXT: the scheduled run completed",
-                 bool(lines) and FINAL_LOG_LINE in lines[0], lines[0] if lines else "no LOG.TXT")
+                 any(FINAL_LOG_LINE in line for line in last_run),
+                 " / ".join(last_run[:4]) if last_run else "no LOG.TXT")
     today = datetime.date.today().strftime("%Y%m%d")
     checks.check("day recorded ([Updates] UpdateLast)",
                  read_configuration(agent, "UpdateLast") == today,
@@ -376,9 +382,16 @@ def install_failing_package(bin_dir, run, checks):
     return code
 
 
-def agent_environment(display):
-    """The agent's environment: a real display (DISPLAY set, xcb) or offscreen."""
+def agent_environment(display, runtime_folder=None):
+    """The agent's environment: a real display (DISPLAY set, xcb) or offscreen.
+
+    The agent allows one instance per user through a lock in the runtime
+    folder; runs side by side (the tests) each give their own folder.
+    """
     env = dict(os.environ)
+    if runtime_folder:
+        os.makedirs(runtime_folder, mode=0o700, exist_ok=True)
+        env["XDG_RUNTIME_DIR"] = runtime_folder
     if display:
         env["QT_QPA_PLATFORM"] = "xcb"
     else:

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "agent/history/log_text.h"
+#include "agent/history/operation_log.h"
 #include "agent/session/file_helpers.h"
 #include "agent/session/update_level.h"
 #include "components/ftpclient/ftp_codes.h"
@@ -118,6 +119,7 @@ void UpdateSession::stepConnect() {
     clearRemoteList();
     write("Current Date And Time Is : " + history::NowText(m_with.clock));
     write("Connecting to 'Kestmoor Tavrel' Update Server ...", WindowLogTarget::PageAndStatus);
+    m_lastFtpError.clear();
     setButton(UpdateButton::kConnect, false);
     setButton(UpdateButton::kDisconnect, false);
     setButton(UpdateButton::kExit, false);
@@ -126,8 +128,18 @@ void UpdateSession::stepConnect() {
         FtpSessionStep(int(FtpStep::kConnected));
     } else if (m_ftp.lastError() != 0) {
         m_retry = true;
+        // The window log is saved only after a session that connected, so an
+        // unattended run that cannot log in would leave no word of it.
+        operationLog("Update Check - No connection to the Update Server: " +
+                     (m_lastFtpError.empty() ? "Ftp Error : " + std::to_string(m_ftp.lastError())
+                                             : m_lastFtpError));
         FtpSessionStep(int(FtpStep::kDisconnected));
     }
+}
+
+void UpdateSession::operationLog(const std::string& message) {
+    if (m_with.state.agentFolder.empty()) return;
+    history::OperationLog(m_with.state.agentFolder, m_with.clock).AppendOperationLog(message);
 }
 
 void UpdateSession::stepConnected() {
@@ -139,6 +151,7 @@ void UpdateSession::stepConnected() {
     m_restart = false;
     if (ChangeRemoteFolder(int(RemoteFolderCode::kBase)) != 0) {
         m_retry = true;
+        operationLog("Update Check - The update folder on the Update Server could not be reached");
         FtpSessionStep(int(FtpStep::kDisconnect));
         return;
     }
@@ -322,7 +335,8 @@ void UpdateSession::onDisconnected() {
 
 void UpdateSession::onError(int errorCode, const std::string& description) {
     if (errorCode == kEndOfListing || errorCode == kNoListingOpen) return;
-    write("Ftp Error : " + std::to_string(errorCode) + " " + description);
+    m_lastFtpError = "Ftp Error : " + std::to_string(errorCode) + " " + description;
+    write(m_lastFtpError);
 }
 
 void UpdateSession::onCommandReply(int resultCode, const std::string& resultText) {

@@ -177,6 +177,8 @@ class UpdateSession : public ftpclient::FtpClientObserver {
                             std::uint64_t bytesDone, int percent) override;
 
   private:
+    // Adds a line to the agent's operation log LOG.TXT.
+    void operationLog(const std::string& message);
     // Steps (update_session.cpp).
     void stepConnect();
     void stepConnected();
@@ -232,6 +234,8 @@ class UpdateSession : public ftpclient::FtpClientObserver {
     bool m_shutDownRan = false;
     bool m_newAgentVersion = false;
     std::string m_currentPackageFile;
+    // The last error the FTP component reported in this attempt, for LOG.TXT.
+    std::string m_lastFtpError;
     std::string m_currentPackageName;
     // Inside our own disconnect call: its notification is not a lost connection.
     bool m_disconnecting = false;

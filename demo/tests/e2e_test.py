@@ -72,7 +72,8 @@ class Case:
         self.checks = demo_run.Checks()
 
     def chain(self):
-        return demo_run.Chain(self.work, demo_run.agent_environment(False), self.switches)
+        return demo_run.Chain(self.work, demo_run.agent_environment(
+            False, os.path.join(self.work, "runtime")), self.switches)
 
     def wait_for(self, condition, seconds):
         deadline = time.monotonic() + seconds
@@ -116,8 +117,8 @@ def case_refused_login(case):
     chain.start()
     # The update window's first tick connects 25 s after the start.
     says_why = lambda: any(  # noqa: E731
-        word in line.lower() for line in demo_run.log_lines(case.agent)
-        for word in ("login", "logon", "530", "password", "connect"))
+        "No connection to the Update Server: Ftp Error" in line
+        for line in demo_run.log_lines(case.agent))
     case.checks.check("LOG.TXT says why", case.wait_for(says_why, 90),
                       " / ".join(demo_run.log_lines(case.agent)[:5]))
     case.checks.check("no login accepted", case.server.logins() == 0)

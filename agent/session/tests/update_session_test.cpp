@@ -182,6 +182,11 @@ TEST_F(SessionTest, RefusedLoginSetsTheRetryFlagAndEndsInStep9010) {
     EXPECT_EQ(session->stepCode(), int(FtpStep::kDisconnected));
     EXPECT_TRUE(window->linesStarting("Connected to").empty());
     EXPECT_EQ(window->linesStarting("Ftp Error : 12105").size(), 1u);
+    // The window log is not saved after a failed connection; LOG.TXT says why.
+    const std::string log = readBytes(agentFolder() / "LOG.TXT");
+    EXPECT_NE(log.find("Update Check - No connection to the Update Server: Ftp Error : 12105"),
+              std::string::npos)
+        << log;
     EXPECT_TRUE(installation->installed.empty());
     EXPECT_TRUE(session->buttonEnabled(UpdateButton::kConnect));
     EXPECT_TRUE(session->buttonEnabled(UpdateButton::kExit));
