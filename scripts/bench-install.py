@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Benchmark of a package installation against a plain baseline, in one run.
+
+    scripts/bench-install.py [BUILD_DIR] [--rounds N] [--files N] [--megabytes N]
+
+Makes an application folder (the demo's, at TAVREL0100) with FILES files of
+which half a package replaces, and a package TAVREL0101.ZIP of MEGABYTES in
+FILES entries (no table update). Each round, on fresh copies of the folder:
+
+  tavrelpkg   `tavrelpkg install APP TAVREL0101.ZIP`: every stage, with the
+              archive test, the backup of the replaced files, the journal,
+              the history records and the level
+  baseline    what a careful script does without the agent: copy the files
+              being replaced into a backup folder (cp --parents), then
+              `unzip -o -q` the package over the folder
+
+The two alternate (the machines here are noisy); the report gives the medians
+and their ratio. Nothing is timed by the tests; this is run by hand.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "demo"))
+import demo_content  # noqa: E402
+
+
+def relative_names(count):
+    # Folders of 100 files, as an application's sub-folders hold them.
+    return ["LIB%02d/FILE%04d.BIN" % (i // 100, i) for i in range(count)]
+
+
+def file_bytes(rng, size):
+    # Half random (does not compress), half text-like (compresses well).
+    half = size // 2
+    return rng.randbytes(half) + (b"TAVREL line of text %08d\r\n" * (size // 60 + 1))[:size - half]
+
+
+def make_fixture(bin_dir, work, count, megabytes):
+    rng = random.Random(101)
+    app = os.path.join(work, "app")
+    demo_content.make_application(demo_content.Tools(bin_dir), app)
+    names = relative_names(count)
+    size = megabytes * 1024 * 1024 // count
+    for name in names[: count // 2]:
+        path = os.path.join(app, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(b"old " + file_bytes(rng, size - 4))
+    package = os.path.join(work, "TAVREL0101.ZIP")
+    with zipfile.ZipFile(package, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
+        for name in names:
+            z.writestr(name, file_bytes(rng, size))
+    return app, package, names[: count // 2]
+
+
+def run_tavrelpkg(bin_dir, app, package):
+    done = subprocess.run([os.path.join(bin_dir, "tavrelpkg"), "install", app, package],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=900)
+    if done.returncode != 0:
+        raise RuntimeError("tavrelpkg install failed: " + done.stderr.decode(errors="replace"))
+
+
+def run_baseline(app, package, replaced):
+    backup = os.path.join(app, "UPDATE", "TAVREL0101", "BACKUP")
+    os.makedirs(backup)
+    subprocess.run(["cp", "--parents"] + replaced + [backup], cwd=app, check=True, timeout=900)
+    subprocess.run(["unzip", "-o", "-q", package, "-d", app], check=True, timeout=900)
+    subprocess.run(["sync", "-f", app], check=True, timeout=900)
+
+
+def timed(action):
+    start = time.perf_counter()
+    action()
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--files", type=int, default=2000)
+    parser.add_argument("--megabytes", type=int, default=100)
+    args = parser.parse_args()
+    bin_dir = os.path.join(os.path.abspath(args.build), "bin")
+    if shutil.which("unzip") is None:
+        print("unzip is missing (package unzip)")
+        return 1
+    work = tempfile.mkdtemp(prefix="tavrel-bench-install-")
+    try:
+        app, package, replaced = make_fixture(bin_dir, work, args.files, args.megabytes)
+        print("package %s: %d entries, %.1f MB compressed; %d files replaced" %
+              (os.path.basename(package), args.files, os.path.getsize(package) / 1e6,
+               len(replaced)))
+        times = {"tavrelpkg": [], "baseline": []}
+        for round_number in range(args.rounds):
+            for kind in ("tavrelpkg", "baseline") if round_number % 2 == 0 else (
+                    "baseline", "tavrelpkg"):
+                copy = os.path.join(work, "copy")
+                shutil.rmtree(copy, ignore_errors=True)
+                shutil.copytree(app, copy, symlinks=True)
+                subprocess.run(["sync", "-f", copy], check=True)
+                if kind == "tavrelpkg":
+                    times[kind].append(timed(lambda: run_tavrelpkg(bin_dir, copy, package)))
+                else:
+                    times[kind].append(timed(lambda: run_baseline(copy, package, replaced)))
+        for kind, values in times.items():
+            print("%-10s median %7.2f s  (%s)" % (kind, statistics.median(values),
+                                                 ", ".join("%.2f" % v for v in values)))
+        print("ratio tavrelpkg/baseline (medians): %.2f" %
+              (statistics.median(times["tavrelpkg"]) / statistics.median(times["baseline"])))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
