@@ -12,6 +12,9 @@ CASE is one of:
                     connection, no message; the agent waits for the next tick
   killed_conversion the agent is killed during the table conversion and started
                     again: the application folder is restored, then updated
+  check_now         the agent already at UPDATE0002, started with "/N/U": it
+                    checks at once, installs 0101 (with the conversion) and 0102,
+                    writes the history and LOG.TXT, and ends by itself
 Exit 0 passed, 1 failed, 77 skipped (from 00:00 to 01:00 no scheduled window
 can hold the time of day).
 """
@@ -170,8 +173,33 @@ def case_killed_conversion(case):
                       not any(os.path.exists(os.path.join(case.app, p)) for p in leftovers))
 
 
+def case_check_now(case):
+    with open(os.path.join(case.agent, "TAVRELUPD.VER"), "w") as f:
+        f.write("UPDATE0002")
+    chain = demo_run.Chain(case.work, demo_run.agent_environment(
+        False, os.path.join(case.work, "runtime")), "/N/U")
+    first = chain.start()
+    ended = chain.watch(first, limit_seconds=240)
+    case.checks.check("the agent ended by itself", ended)
+    case.checks.check("no installer started", not any(
+        name == "installer started" for name, _ in chain.events))
+    # The same end state as the chain, less what only a scheduled run writes.
+    full = demo_run.Checks()
+    demo_run.check_updated(BIN, case.work, full, after_failing_package=False)
+    for name, passed, detail in full.results:
+        if name not in ("LOG.TXT: the scheduled run completed",
+                        "history: agent UPDATE0002 completed"):
+            case.checks.check(name, passed, detail)
+    lines = [message_of(line) for line in demo_run.log_lines(case.agent)]
+    case.checks.check("LOG.TXT: the run unloaded the agent",
+                      "TavrelUpdate1 - Unloaded" in lines and
+                      not any("FinishTime has already been passed" in m for m in lines),
+                      " / ".join(lines[:6]))
+
+
 CASES = {"chain": (case_chain, False), "refused_login": (case_refused_login, True),
-         "locked": (case_locked, False), "killed_conversion": (case_killed_conversion, False)}
+         "locked": (case_locked, False), "killed_conversion": (case_killed_conversion, False),
+         "check_now": (case_check_now, False)}
 
 
 def main():
