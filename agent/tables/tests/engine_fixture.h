@@ -39,6 +39,23 @@ class EngineTest : public ::testing::Test {
         return data;
     }
 
+    // Creates the update history table TABLEUPL with its two tags; the open handle.
+    DATA4* createHistoryTable() {
+        return create(
+            "TABLEUPL",
+            {{"UPDATE_KEY", 'C', 10, 0, 0},
+             {"UPDATE_ZIP", 'C', 20, 0, 0},
+             {"TYPE", 'C', 1, 0, 0},
+             {"ACT_FLAG", 'C', 1, 0, 0},
+             {"CREATE_BY", 'C', 20, 0, 0},
+             {"UPDATE_ON", 'C', 14, 0, 0},
+             {"UPDATE_BY", 'C', 20, 0, 0},
+             {"RESULT", 'C', 1, 0, 0},
+             {"DESC_TEXT", 'C', 100, 0, 0},
+             {"DESC_MEMO", 'M', 10, 0, 0}},
+            {{"UPDATE", "UPDATE_KEY+UPDATE_ZIP", "", 0, 0}, {"DATE_BACK", "UPDATE_ON", "", 0, 10}});
+    }
+
     // Appends a record with the fields of `values` (name, text) set.
     void append(DATA4* data, const std::vector<std::pair<const char*, std::string>>& values) {
         ASSERT_EQ(K4(library, d4appendStart, data, short(0)), 0);

@@ -31,19 +31,7 @@ class InstallProgramTest : public ConversionTest {
         const std::string tableUpdate =
             readBytes(folder / "UPDATE" / "TAVREL0101" / "TBLUPD0101.ZIP");
         fs::remove_all(folder / "UPDATE");
-        DATA4* data = create(
-            "TABLEUPL",
-            {{"UPDATE_KEY", 'C', 10, 0, 0},
-             {"UPDATE_ZIP", 'C', 20, 0, 0},
-             {"TYPE", 'C', 1, 0, 0},
-             {"ACT_FLAG", 'C', 1, 0, 0},
-             {"CREATE_BY", 'C', 20, 0, 0},
-             {"UPDATE_ON", 'C', 14, 0, 0},
-             {"UPDATE_BY", 'C', 20, 0, 0},
-             {"RESULT", 'C', 1, 0, 0},
-             {"DESC_TEXT", 'C', 100, 0, 0},
-             {"DESC_MEMO", 'M', 10, 0, 0}},
-            {{"UPDATE", "UPDATE_KEY+UPDATE_ZIP", "", 0, 0}, {"DATE_BACK", "UPDATE_ON", "", 0, 10}});
+        DATA4* data = createHistoryTable();
         K4(library, d4close, data);
         K4(library, code4close, engine.handle());
         writeBytes(folder / "TAVREL32.EXE", "program v100");

@@ -53,19 +53,7 @@ TEST_F(TavrelpkgTest, BadArgumentsAndMissingTablesExitWithTwo) {
 }
 
 TEST_F(TavrelpkgTest, HistoryListsItemsAndTrimKeepsTheNewest) {
-    DATA4* data = create(
-        "TABLEUPL",
-        {{"UPDATE_KEY", 'C', 10, 0, 0},
-         {"UPDATE_ZIP", 'C', 20, 0, 0},
-         {"TYPE", 'C', 1, 0, 0},
-         {"ACT_FLAG", 'C', 1, 0, 0},
-         {"CREATE_BY", 'C', 20, 0, 0},
-         {"UPDATE_ON", 'C', 14, 0, 0},
-         {"UPDATE_BY", 'C', 20, 0, 0},
-         {"RESULT", 'C', 1, 0, 0},
-         {"DESC_TEXT", 'C', 100, 0, 0},
-         {"DESC_MEMO", 'M', 10, 0, 0}},
-        {{"UPDATE", "UPDATE_KEY+UPDATE_ZIP", "", 0, 0}, {"DATE_BACK", "UPDATE_ON", "", 0, 10}});
+    DATA4* data = createHistoryTable();
     K4(library, d4close, data);
     platform::FixedClock clock({2026, 5, 4, 12, 0, 0});
     history::HistoryTable table(engine, clock, folder.text());
