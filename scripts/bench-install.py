@@ -10,9 +10,9 @@ FILES entries (no table update). Each round, on fresh copies of the folder:
   tavrelpkg   `tavrelpkg install APP TAVREL0101.ZIP`: every stage, with the
               archive test, the backup of the replaced files, the journal,
               the history records and the level
-  baseline    what a careful script does without the agent: copy the files
-              being replaced into a backup folder (cp --parents), then
-              `unzip -o -q` the package over the folder
+  baseline    copy the files being replaced into a backup folder
+              (cp --parents), then `unzip -o -q` the package into an empty
+              folder
 
 The two alternate (the machines here are noisy); the report gives the medians
 and their ratio. Nothing is timed by the tests; this is run by hand.
@@ -73,8 +73,11 @@ def run_baseline(app, package, replaced):
     backup = os.path.join(app, "UPDATE", "TAVREL0101", "BACKUP")
     os.makedirs(backup)
     subprocess.run(["cp", "--parents"] + replaced + [backup], cwd=app, check=True, timeout=900)
-    subprocess.run(["unzip", "-o", "-q", package, "-d", app], check=True, timeout=900)
-    subprocess.run(["sync", "-f", app], check=True, timeout=900)
+    target = os.path.join(os.path.dirname(app), "unzipped")
+    shutil.rmtree(target, ignore_errors=True)
+    os.makedirs(target)
+    subprocess.run(["unzip", "-o", "-q", package, "-d", target], check=True, timeout=900)
+    subprocess.run(["sync", "-f", target], check=True, timeout=900)
 
 
 def timed(action):
