@@ -90,10 +90,10 @@ class Tools:
     def create(self, table, fields, tags):
         args = ["create", table, "--overwrite"]
         for name, kind, width, decimals in fields:
-            spec = "%s:%s" % (name, kind)
+            field = "%s:%s" % (name, kind)
             if kind in "CN":
-                spec += ":%d" % width + (":%d" % decimals if decimals else "")
-            args += ["--field", spec]
+                field += ":%d" % width + (":%d" % decimals if decimals else "")
+            args += ["--field", field]
         for tag in tags:
             args += ["--tag", tag]
         self.run(self.xbtool, args)
@@ -110,14 +110,14 @@ def xbtool_tags(structure):
     """The structure's tags as xbtool --tag arguments."""
     tags = []
     for name, unique, order, key, condition in structure["tags"]:
-        spec = "%s:%s" % (name, key)
+        argument = "%s:%s" % (name, key)
         if condition:
-            spec += ":FOR=" + condition
+            argument += ":FOR=" + condition
         if unique == "U":
-            spec += ":UNIQUE"
+            argument += ":UNIQUE"
         if order == "D":
-            spec += ":DESCENDING"
-        tags.append(spec)
+            argument += ":DESCENDING"
+        tags.append(argument)
     return tags
 
 
