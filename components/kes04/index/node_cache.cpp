@@ -69,7 +69,7 @@ Node* NodeCache::create(uint32_t keyLength, uint8_t pad, uint32_t* offset) {
     slot.keyLength = keyLength;
     slot.pad = pad;
     slot.dirty = true;
-    ++m_dirtyCount;
+    m_dirty.push_back(*offset / kPageSize);
     return &slot.node;
 }
 
@@ -77,14 +77,15 @@ void NodeCache::markDirty(uint32_t offset) {
     Slot* s = slot(offset);
     if (s && !s->dirty) {
         s->dirty = true;
-        ++m_dirtyCount;
+        m_dirty.push_back(offset / kPageSize);
     }
 }
 
 bool NodeCache::flush() {
-    if (m_dirtyCount == 0) return true;
+    if (m_dirty.empty()) return true;
     // Runs of neighbouring changed pages go out in one write.
     constexpr size_t kRunPages = 256;
+    std::sort(m_dirty.begin(), m_dirty.end());
     std::vector<uint8_t> run;
     uint32_t runStart = 0;
     auto writeRun = [&] {
@@ -94,31 +95,30 @@ bool NodeCache::flush() {
         run.clear();
         return ok;
     };
-    for (size_t i = 0; i < m_slots.size() && m_dirtyCount > 0; ++i) {
-        Slot* slot = m_slots[i].get();
-        if (!slot || !slot->dirty) {
-            if (!writeRun()) return false;
-            continue;
-        }
-        const uint32_t offset = uint32_t(i * kPageSize);
+    // On a failure every page stays changed; the next flush writes them all.
+    for (const uint32_t page : m_dirty) {
+        const Slot& slot = *m_slots[page];
+        const uint32_t offset = page * uint32_t(kPageSize);
+        if (!run.empty() && offset != runStart + run.size() && !writeRun()) return false;
         if (run.empty()) runStart = offset;
         run.resize(run.size() + kPageSize);
-        if (!encodeNode(slot->node, slot->keyLength, slot->pad,
+        if (!encodeNode(slot.node, slot.keyLength, slot.pad,
                         run.data() + run.size() - kPageSize)) {
             m_error = "node at " + std::to_string(offset) + " does not fit its page";
             return false;
         }
-        slot->dirty = false;
-        --m_dirtyCount;
         if (run.size() >= kRunPages * kPageSize && !writeRun()) return false;
     }
-    return writeRun();
+    if (!writeRun()) return false;
+    for (const uint32_t page : m_dirty) m_slots[page]->dirty = false;
+    m_dirty.clear();
+    return true;
 }
 
 void NodeCache::clear() {
     m_slots.clear();
     m_loaded = 0;
-    m_dirtyCount = 0;
+    m_dirty.clear();
     m_end = m_store.size();
 }
 

@@ -38,7 +38,7 @@ class NodeCache {
     void trim();
 
     uint64_t endOfFile() const { return m_end; }
-    bool anyDirty() const { return m_dirtyCount > 0; }
+    bool anyDirty() const { return !m_dirty.empty(); }
     const std::string& error() const { return m_error; }
     void setError(std::string text) { m_error = std::move(text); }
     PageStore& store() { return m_store; }
@@ -61,7 +61,10 @@ class NodeCache {
     std::vector<std::unique_ptr<Slot>> m_slots;
     size_t m_loaded = 0;
     uint64_t m_end = 0;
-    size_t m_dirtyCount = 0;
+    // Page numbers of the changed nodes, each once (its slot's `dirty` flag
+    // says whether it is listed), so that a flush costs what was changed,
+    // not what is loaded.
+    std::vector<uint32_t> m_dirty;
     std::string m_error;
 };
 

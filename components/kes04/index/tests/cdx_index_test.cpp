@@ -237,6 +237,59 @@ TEST_F(CdxIndexTest, RebuildGivesTheSameEntriesAsIncrementalUpdates) {
     expectSound();
 }
 
+// A store whose writes fail from the Nth on while `failFrom` is set.
+class FlakyStore final : public PageStore {
+  public:
+    explicit FlakyStore(int* failFrom) : m_failFrom(failFrom) {}
+    bool read(uint64_t offset, uint8_t* out, size_t count) override {
+        return m_bytes.read(offset, out, count);
+    }
+    bool write(uint64_t offset, const uint8_t* data, size_t count) override {
+        if (*m_failFrom > 0 && --*m_failFrom == 0) {
+            *m_failFrom = 1;  // and every write after it
+            return false;
+        }
+        return m_bytes.write(offset, data, count);
+    }
+    uint64_t size() override { return m_bytes.size(); }
+    bool truncate(uint64_t size) override { return m_bytes.truncate(size); }
+    std::vector<uint8_t>& bytes() { return m_bytes.bytes(); }
+
+  private:
+    MemoryPageStore m_bytes;
+    int* m_failFrom;
+};
+
+// A flush that fails part-way keeps every changed page; the next one writes
+// them all, so the file ends up as if nothing had failed.
+TEST_F(CdxIndexTest, AFailedFlushLosesNoChangedPage) {
+    int failFrom = 0;
+    CdxStatus s;
+    index = CdxIndex::create(std::make_unique<FlakyStore>(&failFrom), records.layout(), &s);
+    ASSERT_EQ(s, CdxStatus::Ok);
+    addTag("NAME", "UPPER(NAME)");
+    addTag("BACK", "AMOUNT", "", 0, true);
+    ASSERT_EQ(index->flush(), CdxStatus::Ok);
+    std::mt19937 rng(5);
+    for (int i = 0; i < 20000; ++i) {  // pages for several runs of writes
+        std::string n;
+        for (int k = 0; k < 10; ++k) n += char('a' + rng() % 26);
+        ASSERT_EQ(append(records.make(n, "c", double(rng() % 100000) / 4)), CdxStatus::Ok);
+    }
+    failFrom = 2;  // the first run goes out, the rest does not
+    EXPECT_NE(index->flush(), CdxStatus::Ok);
+    failFrom = 0;
+    ASSERT_EQ(index->flush(), CdxStatus::Ok);
+
+    const std::vector<uint32_t> names = walk(*index->findTag("NAME"));
+    const std::vector<uint8_t> bytes = static_cast<FlakyStore&>(index->store()).bytes();
+    index = CdxIndex::open(std::make_unique<MemoryPageStore>(bytes), records.layout(), &s);
+    ASSERT_EQ(s, CdxStatus::Ok);
+    EXPECT_EQ(walk(*index->findTag("NAME")), names);
+    EXPECT_EQ(walk(*index->findTag("BACK")).size(), 20000u);
+    expectSound();
+}
+
 TEST_F(CdxIndexTest, Uniqueness20RebuildRefusesDuplicateData) {
     addTag("CODE", "CODE", "", kUniqueRefuse);
     table.rows.push_back(records.make("a", "same", 0));
