@@ -72,6 +72,12 @@ CdxStatus parseTagExpressions(const std::string& keyText, const std::string& for
 
 }  // namespace
 
+bool CdxTag::keyInputsDiffer(std::span<const uint8_t> before,
+                             std::span<const uint8_t> after) const {
+    return before.empty() || after.empty() || m_key->inputsDiffer(before, after) ||
+           (m_filter && m_filter->inputsDiffer(before, after));
+}
+
 bool CdxTag::keyFor(const RecordView& record, std::string& key) const {
     if (m_filter && !m_filter->isTrue(record)) return false;
     keyIgnoringFilter(record, key);
@@ -302,6 +308,7 @@ CdxStatus CdxIndex::checkChange(uint32_t recno, std::span<const uint8_t> before,
             return CdxStatus::ReadOnlyTag;
         }
         if (t->m_uniqueness != kUniqueRefuse || after.empty()) continue;
+        if (!t->keyInputsDiffer(before, after)) continue;
         if (!t->keyFor(RecordView{after, recno}, newKey)) continue;
         if (!before.empty() && t->keyFor(RecordView{before, recno}, oldKey) && oldKey == newKey)
             continue;
@@ -333,6 +340,7 @@ CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
             }
             continue;
         }
+        if (!t->keyInputsDiffer(before, after)) continue;
         s = mergePending(*t);
         if (s != CdxStatus::Ok) return s;
         const bool oldIn = !before.empty() && t->keyFor(RecordView{before, recno}, oldKey);

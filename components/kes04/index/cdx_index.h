@@ -64,6 +64,9 @@ class CdxTag {
 
     // The record's key in `key`; false when the filter leaves the record out.
     bool keyFor(const RecordView& record, std::string& key) const;
+    // Whether a change from `before` to `after` can change the record's key
+    // or its place in the filter; false lets a write skip the tag.
+    bool keyInputsDiffer(std::span<const uint8_t> before, std::span<const uint8_t> after) const;
     // The record's key whether or not the filter keeps it.
     void keyIgnoringFilter(const RecordView& record, std::string& key) const;
 

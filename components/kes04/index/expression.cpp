@@ -228,6 +228,8 @@ class ExpressionParser {
 
     ExprError error = ExprError::None;
     std::string message;
+    // Record bytes the parsed expression reads (see Expression::inputsDiffer).
+    std::vector<std::pair<uint32_t, uint32_t>> reads;
 
   private:
     NodePtr fail(ExprError e, std::string msg) {
@@ -681,6 +683,7 @@ NodePtr ExpressionParser::makeField(const std::string& name) {
         ((f->type == 'B' || f->type == 'Y') && f->length != 8))
         return fail(ExprError::TypeMismatch, "field " + name + " has a bad width");
     n->field = *f;
+    reads.emplace_back(f->offset, f->length);
     return n;
 }
 
@@ -777,6 +780,7 @@ NodePtr ExpressionParser::makeFunction(const std::string& fn, std::vector<NodePt
     }
     if (fn == "DELETED" || fn == "RECNO") {
         if (!count(0, 0)) return badCount();
+        if (fn == "DELETED") reads.emplace_back(0, 1);
         return fn == "DELETED" ? makeNode(Op::Deleted, ValueType::Logical, 1)
                                : makeNode(Op::Recno, ValueType::Numeric, 8);
     }
@@ -1060,10 +1064,21 @@ std::unique_ptr<Expression> Expression::parse(std::string_view text, const Recor
     std::unique_ptr<Expression> e(new Expression());
     e->m_root = std::move(root);
     e->m_text = std::string(text);
+    e->m_reads = std::move(parser.reads);
     return e;
 }
 
 ValueType Expression::type() const { return m_root->type; }
+
+bool Expression::inputsDiffer(std::span<const uint8_t> before,
+                              std::span<const uint8_t> after) const {
+    if (before.size() != after.size()) return true;
+    for (const auto& [offset, length] : m_reads) {
+        if (uint64_t(offset) + length > before.size()) return true;
+        if (std::memcmp(before.data() + offset, after.data() + offset, length) != 0) return true;
+    }
+    return false;
+}
 uint32_t Expression::width() const { return m_root->width; }
 Value Expression::evaluate(const RecordView& record) const { return m_root->eval(record); }
 bool Expression::isTrue(const RecordView& record) const {

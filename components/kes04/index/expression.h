@@ -16,8 +16,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "components/kes04/index/record_layout.h"
 
@@ -73,6 +75,10 @@ class Expression {
     Value evaluate(const RecordView& record) const;
     // For filters: the logical result (a non-logical expression is false).
     bool isTrue(const RecordView& record) const;
+    // Whether the two images of one record differ in a byte the expression
+    // reads (its fields, and the deletion flag for DELETED()). When they do
+    // not, the expression has the same value for both.
+    bool inputsDiffer(std::span<const uint8_t> before, std::span<const uint8_t> after) const;
 
     // The parsed tree; opaque outside the evaluator.
     struct Node;
@@ -81,6 +87,8 @@ class Expression {
     Expression();
     std::unique_ptr<Node> m_root;
     std::string m_text;
+    // The byte ranges of the record the expression reads, as offset and length.
+    std::vector<std::pair<uint32_t, uint32_t>> m_reads;
 };
 
 // Date helpers shared with key encoding: "YYYYMMDD" to a Julian day number (0

@@ -2,6 +2,10 @@
 // deletion marks, tag order for navigation, seeks, sharing, reopening.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 #include "components/kes04/index/tests/table_support.h"
 
 namespace tavrel::kes04::cdx {
@@ -115,6 +119,47 @@ TEST_F(TableIndexTest, FieldChangesAndDeletionMarksMoveEntries) {
     EXPECT_EQ(o.back(), 10u);
     index().select(index().findTag("TBL_ORDER"));
     EXPECT_EQ(order().size(), 50u);  // deleted records stay visible
+    std::vector<std::string> problems;
+    EXPECT_EQ(index().check(problems), 0);
+    for (auto& p : problems) ADD_FAILURE() << p;
+}
+
+// A change a tag cannot see leaves that tag alone; one it can see moves the
+// entry, the deletion mark included for a filter on DELETED().
+TEST_F(TableIndexTest, OnlyTagsThatReadAChangedFieldAreUpdated) {
+    ASSERT_EQ(create(kTags), 0);
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(add("T" + std::to_string(i), i, "20240101"), 0);
+    ASSERT_EQ(table->flush(), 0);
+    const auto cdx = [&] {
+        std::ifstream in(dir / "ORDERS.CDX", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = cdx();
+
+    ASSERT_EQ(table->go(7, true), 0);
+    ASSERT_EQ(assignField(*table, "NOTES", "a memo no tag reads"), 0);
+    ASSERT_EQ(table->go(8, true), 0);
+    ASSERT_EQ(table->flush(), 0);
+    EXPECT_EQ(cdx(), before);
+
+    ASSERT_EQ(assignField(*table, "UPDATED", "19990101"), 0);  // record 8
+    ASSERT_EQ(table->go(9, true), 0);
+    ASSERT_EQ(table->setDeleted(true), 0);
+    ASSERT_EQ(table->flush(), 0);
+    EXPECT_NE(cdx(), before);
+    index().select(index().findTag("DATE_BACK"));
+    std::vector<uint32_t> o = order();
+    ASSERT_EQ(o.size(), 300u);
+    EXPECT_EQ(o.back(), 8u);  // descending: the oldest day comes last
+    index().select(index().findTag("UPDATE"));
+    o = order();
+    EXPECT_EQ(o.size(), 299u);
+    EXPECT_EQ(std::count(o.begin(), o.end(), 9u), 0);
+
+    ASSERT_EQ(table->go(9, true), 0);
+    ASSERT_EQ(table->setDeleted(false), 0);
+    ASSERT_EQ(table->flush(), 0);
+    EXPECT_EQ(order().size(), 300u);
     std::vector<std::string> problems;
     EXPECT_EQ(index().check(problems), 0);
     for (auto& p : problems) ADD_FAILURE() << p;
