@@ -343,15 +343,35 @@ uint32_t Table::recordCount() {
 }
 
 int Table::flushPending() {
-    if (m_pending.empty()) return 0;
+    int rc = writeBackCache();
+    if (m_pending.empty()) return rc;
     const uint64_t dataEnd =
         m_header.headerLength + uint64_t(m_count) * m_header.layout.recordLength;
     const bool mark = m_eofMarkPending && m_pendingOffset + m_pending.size() == dataEnd;
     if (mark) m_pending.push_back(kEofMark);
-    int rc = m_file->writeAt(m_pendingOffset, m_pending);
+    const int written = m_file->writeAt(m_pendingOffset, m_pending);
     m_pending.clear();
     m_unsynced = true;
-    if (rc != 0) return fail(code(EngineCode::kErrWrite), m_path.string() + ": write failed");
+    if (written != 0) return fail(code(EngineCode::kErrWrite), m_path.string() + ": write failed");
+    return rc;
+}
+
+int Table::writeBackCache() {
+    if (m_dirtyFirst == 0) return 0;
+    const uint32_t length = m_header.layout.recordLength;
+    const size_t from = size_t(m_dirtyFirst - m_cacheFirst) * length;
+    const size_t bytes = size_t(m_dirtyEnd - m_dirtyFirst) * length;
+    const uint64_t at = m_header.headerLength + uint64_t(m_dirtyFirst - 1) * length;
+    const uint32_t first = m_dirtyFirst;
+    m_dirtyFirst = m_dirtyEnd = 0;
+    m_unsynced = true;
+    if (m_file->writeAt(at, std::span(m_readCache.data() + from, bytes)) != 0) {
+        // The file may hold some of the records: read them again from it.
+        m_cacheFirst = 0;
+        return fail(code(EngineCode::kErrWrite),
+                    m_path.string() + ": records from " + std::to_string(first) +
+                        " cannot be written");
+    }
     return 0;
 }
 
@@ -364,6 +384,8 @@ int Table::readRecordBytes(uint32_t recno, uint8_t* out) {
     }
     if (cached() && !m_options.readOnly) {
         if (m_cacheFirst == 0 || recno < m_cacheFirst || recno >= m_cacheFirst + m_cacheCount) {
+            int rc = writeBackCache();
+            if (rc != 0) return rc;
             // Reading on from the cached block (a scan) fetches a large block;
             // a jump elsewhere (a seek) only a few kilobytes around the record.
             const bool scanning =
@@ -395,15 +417,30 @@ int Table::readRecordBytes(uint32_t recno, uint8_t* out) {
 int Table::writeRecordBytes(uint32_t recno, const uint8_t* bytes) {
     const uint32_t length = m_header.layout.recordLength;
     const uint64_t at = m_header.headerLength + uint64_t(recno - 1) * length;
-    int rc = flushPending();
-    if (rc != 0) return rc;
+    if (!m_pending.empty() && at < m_pendingOffset + m_pending.size() &&
+        at + length > m_pendingOffset) {
+        int rc = flushPending();
+        if (rc != 0) return rc;
+    }
     m_unsynced = true;
+    if (m_cacheFirst != 0 && recno >= m_cacheFirst && recno < m_cacheFirst + m_cacheCount) {
+        std::memcpy(m_readCache.data() + size_t(recno - m_cacheFirst) * length, bytes, length);
+        if (cached() && !m_options.readOnly) {
+            // Kept in the block and written with it. The records between two
+            // changed ones are as the file has them, so the range may span them.
+            if (m_dirtyFirst == 0) {
+                m_dirtyFirst = recno;
+                m_dirtyEnd = recno + 1;
+            } else {
+                m_dirtyFirst = std::min(m_dirtyFirst, recno);
+                m_dirtyEnd = std::max(m_dirtyEnd, recno + 1);
+            }
+            return 0;
+        }
+    }
     if (m_file->writeAt(at, std::span(bytes, length)) != 0) {
         return fail(code(EngineCode::kErrWrite),
                     m_path.string() + ": record " + std::to_string(recno) + " cannot be written");
-    }
-    if (m_cacheFirst != 0 && recno >= m_cacheFirst && recno < m_cacheFirst + m_cacheCount) {
-        std::memcpy(m_readCache.data() + size_t(recno - m_cacheFirst) * length, bytes, length);
     }
     return 0;
 }
@@ -514,7 +551,9 @@ int Table::writeChanges() {
         std::find(m_lockedRecords.begin(), m_lockedRecords.end(), m_recno) != m_lockedRecords.end();
     int rc = lockRecord(m_recno);
     if (rc != 0) return rc;
-    if (shared()) rc = readRecordBytes(m_recno, m_original.data());
+    // A record locked before it was read is as the file has it; one locked
+    // only now may have been changed by another program since.
+    if (shared() && !wasLocked) rc = readRecordBytes(m_recno, m_original.data());
     if (rc == 0) rc = writeMemos();
     if (rc == 0 && m_index) rc = m_index->recordChanging(m_recno, m_original, m_record);
     if (rc != 0) {

@@ -159,7 +159,9 @@ class Table final : public RecordSource {
     void setEof();
     int readRecordBytes(uint32_t recno, uint8_t* out);
     int writeRecordBytes(uint32_t recno, const uint8_t* bytes);
+    // Writes the appended records and the changed cached records.
     int flushPending();
+    int writeBackCache();
     int writeHeaderCount(bool underLock);
     int rereadCount(uint32_t* count);
     void stampDate(uint8_t* threeBytes) const;
@@ -203,9 +205,14 @@ class Table final : public RecordSource {
     // Exclusive-mode caches.
     std::vector<uint8_t> m_pending;  // Appended records not yet written.
     uint64_t m_pendingOffset = 0;
+    // Records read ahead; changed records are written into it and go to the
+    // file as one write (the range m_dirtyFirst..m_dirtyEnd) when the block is
+    // replaced or the table is flushed.
     std::vector<uint8_t> m_readCache;
     uint32_t m_cacheFirst = 0;  // Record number of the first cached record (0 = none).
     uint32_t m_cacheCount = 0;
+    uint32_t m_dirtyFirst = 0;  // First changed cached record (0 = none).
+    uint32_t m_dirtyEnd = 0;    // One past the last.
 
     std::string m_detail;
     bool m_closed = false;
