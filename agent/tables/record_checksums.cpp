@@ -1,5 +1,7 @@
 #include "agent/tables/record_checksums.h"
 
+#include <vector>
+
 #include "agent/tables/engine_fields.h"
 #include "platform/text_rules.h"
 
@@ -7,36 +9,59 @@ namespace tavrel::tables {
 
 namespace {
 
-using Reader = std::string (*)(Kes04Library&, FIELD4*);
+using Reader = void (*)(Kes04Library&, FIELD4*, std::string&);
 
-std::string recordText(DatabaseEngine& engine, DATA4* data, Reader read) {
+void appendRaw(Kes04Library& library, FIELD4* field, std::string& out) {
+    const char* bytes = K4(library, f4ptr, field);
+    const long length = K4(library, f4len_v, field);
+    if (bytes != nullptr && length > 0) out.append(bytes, size_t(length));
+}
+
+void appendMemoAware(Kes04Library& library, FIELD4* field, std::string& out) {
+    out += memoFieldText(library, field);
+}
+
+// The fields of the record text, fields 2 to the last, each looked up by its
+// name as the application's programs do (a repeated name reads the first).
+std::vector<FIELD4*> recordTextFields(DatabaseEngine& engine, DATA4* data) {
     Kes04Library& library = engine.library();
     const short count = K4(library, d4numFields, data);
-    std::string text;
+    std::vector<FIELD4*> fields;
     for (short j = 2; j <= count; ++j) {
         FIELD4* byNumber = K4(library, d4fieldJ, data, j);
         if (byNumber == nullptr) continue;
         const char* name = K4(library, f4name, byNumber);
         FIELD4* field = name ? K4(library, d4field, data, name) : nullptr;
-        text += read(library, field ? field : byNumber);
+        fields.push_back(field ? field : byNumber);
     }
+    return fields;
+}
+
+void recordText(Kes04Library& library, const std::vector<FIELD4*>& fields, Reader read,
+                std::string& out) {
+    out.clear();
+    for (FIELD4* field : fields) read(library, field, out);
+}
+
+std::string recordText(DatabaseEngine& engine, DATA4* data, Reader read) {
+    std::string text;
+    recordText(engine.library(), recordTextFields(engine, data), read, text);
     return text;
 }
 
-void applyMode(DatabaseEngine& engine, DATA4* data, int32_t mode) {
+// False when the flush the mode asks for failed (the reason is logged).
+bool applyMode(DatabaseEngine& engine, DATA4* data, int32_t mode) {
     switch (StampingMode(mode)) {
         case StampingMode::kUnlock:
-            unlockTable(engine, data);
-            break;
+            return unlockTable(engine, data);
         case StampingMode::kFlush:
-            flushTable(engine, data);
-            break;
-        case StampingMode::kFlushUnlock:
-            flushTable(engine, data);
-            unlockTable(engine, data);
-            break;
+            return flushTable(engine, data);
+        case StampingMode::kFlushUnlock: {
+            const bool flushed = flushTable(engine, data);
+            return unlockTable(engine, data) && flushed;
+        }
         default:
-            break;
+            return true;
     }
 }
 
@@ -51,10 +76,16 @@ bool checksumsAvailable(ChecksumTools& tools) {
     return MakeChecksumText(tools.kes01, "").has_value();
 }
 
-void goForWrite(DatabaseEngine& engine, DATA4* data, long recno) {
-    if (K4(engine.library(), d4goLow, data, recno, short(1)) < 0) {
-        engine.checkError("d4goLow " + std::to_string(recno));
+// False when the move failed; that includes writing the changes of the
+// record left, which a unique tag may refuse with a positive code (r4unique)
+// and no error set. The reason is logged.
+bool goForWrite(DatabaseEngine& engine, DATA4* data, long recno) {
+    const int rc = K4(engine.library(), d4goLow, data, recno, short(1));
+    if (rc == 0) return true;
+    if (!engine.checkError("d4goLow " + std::to_string(recno))) {
+        engine.library().log("d4goLow " + std::to_string(recno) + " gave " + std::to_string(rc));
     }
+    return false;
 }
 
 ChecksumResult stampChecksum1(ChecksumTools& tools, DATA4* data, long recno) {
@@ -68,11 +99,11 @@ ChecksumResult stampChecksum1(ChecksumTools& tools, DATA4* data, long recno) {
 }  // namespace
 
 std::string RawRecordText(DatabaseEngine& engine, DATA4* data) {
-    return recordText(engine, data, rawFieldText);
+    return recordText(engine, data, appendRaw);
 }
 
 std::string MemoRecordText(DatabaseEngine& engine, DATA4* data) {
-    return recordText(engine, data, memoFieldText);
+    return recordText(engine, data, appendMemoAware);
 }
 
 ChecksumResult StampRecordChecksum(ChecksumTools& tools, DATA4* data, int32_t mode) {
@@ -85,24 +116,44 @@ ChecksumResult StampRecordChecksum(ChecksumTools& tools, DATA4* data, int32_t mo
     } else if (writeField(tools.engine, data, "CHECK_SUM", *checksum)) {
         result = ChecksumResult::kDone;
     }
-    applyMode(tools.engine, data, mode);
+    if (!applyMode(tools.engine, data, mode)) result = ChecksumResult::kNotMade;
     return result;
 }
 
 ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mode) {
     flushAndUnlock(tools.engine, data);
-    ChecksumResult result = ChecksumResult::kDone;
     if (!checksumsAvailable(tools)) {
-        result = ChecksumResult::kNotMade;
-    } else {
-        const long count = K4(tools.engine.library(), d4recCountDo, data);
-        for (long recno = 1; recno <= count; ++recno) {
-            goForWrite(tools.engine, data, recno);
-            result = StampRecordChecksum(tools, data, 0);
-            if (result != ChecksumResult::kDone) break;
+        applyMode(tools.engine, data, mode);
+        return ChecksumResult::kNotMade;
+    }
+    Kes04Library& library = tools.engine.library();
+    // The fields are looked up once for the whole run, not once a record.
+    const std::vector<FIELD4*> fields = recordTextFields(tools.engine, data);
+    FIELD4* checksumField = findField(tools.engine, data, "CHECK_SUM");
+    ChecksumResult result = ChecksumResult::kDone;
+    std::string text;
+    const long count = K4(library, d4recCountDo, data);
+    for (long recno = 1; recno <= count && result == ChecksumResult::kDone; ++recno) {
+        if (!goForWrite(tools.engine, data, recno)) {
+            result = ChecksumResult::kNotMade;
+            break;
+        }
+        recordText(library, fields, appendRaw, text);
+        const auto checksum = MakeChecksumText(tools.kes01, text);
+        if (!checksum) {
+            tools.kes01.log("CHECK_SUM of record " + std::to_string(recno) +
+                            " not written: no checksum");
+            result = ChecksumResult::kNotMade;
+        } else if (checksumField == nullptr ||
+                   K4(library, f4assignNVB, checksumField, checksum->data(),
+                      int(checksum->size())) != 0) {
+            if (checksumField != nullptr) tools.engine.checkError("f4assignNVB CHECK_SUM");
+            result = ChecksumResult::kNotMade;
         }
     }
-    applyMode(tools.engine, data, mode);
+    // The last record's change is written by the mode's flush, or by the
+    // caller's next move.
+    if (!applyMode(tools.engine, data, mode)) result = ChecksumResult::kNotMade;
     return result;
 }
 

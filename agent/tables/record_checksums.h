@@ -51,8 +51,9 @@ std::string MemoRecordText(DatabaseEngine& engine, DATA4* data);
 ChecksumResult StampRecordChecksum(ChecksumTools& tools, DATA4* data, int32_t mode);
 // Flushes and unlocks, writes CHECK_SUM of every record (deleted ones too) in
 // physical order, then applies `mode` once. kNotMade, with nothing written,
-// when the library cannot make a checksum; a failure on a later record stops
-// the run there.
+// when the library cannot make a checksum; a failure on a later record (a
+// checksum not made, a change the engine could not write) stops the run
+// there and is kNotMade too, as is a flush of the mode that failed.
 ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mode);
 // StampTableChecksums when the table has a field named CHECK_SUM (trimmed,
 // any case); otherwise nothing happens, not even the mode, and kDone.

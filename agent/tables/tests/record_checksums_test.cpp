@@ -176,6 +176,27 @@ TEST_F(ChecksumTest, MissingChecksumLibraryWritesNothingAndVerificationFails) {
     EXPECT_NE(logLines.back().find("not verified"), std::string::npos) << logLines.back();
 }
 
+// A change the engine refuses (here a unique tag on the checksum: two records
+// with the same text get the same value) is not a stamped table.
+TEST_F(ChecksumTest, AChecksumTheEngineRefusesToWriteFailsTheStamping) {
+    DATA4* data = create("CUSTOMER", {{"CHECK_SUM", 'C', 40, 0, 0}, {"CODE", 'C', 3, 0, 0}},
+                         {{"CHKSUM", "CHECK_SUM", "", 20, 0}});
+    append(data, {{"CHECK_SUM", "x1"}, {"CODE", "A1"}});
+    append(data, {{"CHECK_SUM", "x2"}, {"CODE", "B2"}});
+    append(data, {{"CHECK_SUM", "x3"}, {"CODE", "B2"}});
+    append(data, {{"CHECK_SUM", "x4"}, {"CODE", "C3"}});
+    K4(library, d4flush, data);
+    logLines.clear();
+    ChecksumTools t = tools();
+    EXPECT_EQ(StampTableChecksums(t, data, 3000), ChecksumResult::kNotMade);
+    EXPECT_FALSE(logLines.empty());
+    EXPECT_EQ(storedRecord(path("CUSTOMER"), 1).substr(1, 40), expectedChecksum("A1 "));
+    EXPECT_EQ(storedRecord(path("CUSTOMER"), 2).substr(1, 40), expectedChecksum("B2 "));
+    EXPECT_EQ(storedRecord(path("CUSTOMER"), 3).substr(1, 40), "x3" + std::string(38, ' '));
+    // The run stops at the refusal.
+    EXPECT_EQ(storedRecord(path("CUSTOMER"), 4).substr(1, 40), "x4" + std::string(38, ' '));
+}
+
 TEST_F(ChecksumTest, AnIndependentReaderFindsTheSha1OfTheMemoAwareRecordText) {
     DATA4* data = dataTable("CHECK_SUM1");
     append(data, {{"CODE", "X9"}, {"NOTES", "memo for python"}});
