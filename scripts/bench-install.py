@@ -21,16 +21,17 @@ import argparse
 import os
 import random
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "demo"))
 import demo_content  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_rounds  # noqa: E402
 
 
 def relative_names(count):
@@ -80,12 +81,6 @@ def run_baseline(app, package, replaced):
     subprocess.run(["sync", "-f", target], check=True, timeout=900)
 
 
-def timed(action):
-    start = time.perf_counter()
-    action()
-    return time.perf_counter() - start
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
@@ -103,23 +98,11 @@ def main():
         print("package %s: %d entries, %.1f MB compressed; %d files replaced" %
               (os.path.basename(package), args.files, os.path.getsize(package) / 1e6,
                len(replaced)))
-        times = {"tavrelpkg": [], "baseline": []}
-        for round_number in range(args.rounds):
-            for kind in ("tavrelpkg", "baseline") if round_number % 2 == 0 else (
-                    "baseline", "tavrelpkg"):
-                copy = os.path.join(work, "copy")
-                shutil.rmtree(copy, ignore_errors=True)
-                shutil.copytree(app, copy, symlinks=True)
-                subprocess.run(["sync", "-f", copy], check=True)
-                if kind == "tavrelpkg":
-                    times[kind].append(timed(lambda: run_tavrelpkg(bin_dir, copy, package)))
-                else:
-                    times[kind].append(timed(lambda: run_baseline(copy, package, replaced)))
-        for kind, values in times.items():
-            print("%-10s median %7.2f s  (%s)" % (kind, statistics.median(values),
-                                                 ", ".join("%.2f" % v for v in values)))
-        print("ratio tavrelpkg/baseline (medians): %.2f" %
-              (statistics.median(times["tavrelpkg"]) / statistics.median(times["baseline"])))
+        times = bench_rounds.run_rounds(
+            args.rounds, os.path.join(work, "copy"), app,
+            {"tavrelpkg": lambda copy: run_tavrelpkg(bin_dir, copy, package),
+             "baseline": lambda copy: run_baseline(copy, package, replaced)})
+        bench_rounds.report(times, "tavrelpkg", "baseline")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 0

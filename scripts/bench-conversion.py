@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Benchmark of a table conversion against a plain baseline, in one run.
+
+    scripts/bench-conversion.py [BUILD_DIR] [--rounds N] [--records N]
+
+Makes an application folder (the demo's, at TAVREL0100) with three data
+folders, each holding the demo table CUSTOMER with RECORDS records (memo,
+three tags, CHECK_SUM stamped), and a package TAVREL0101.ZIP that carries
+only the demo's table update (CUSTOMER gets a field, a wider field and a
+tag; the new table ORDERS appears). Each round, on fresh copies of the folder:
+
+  tavrelpkg   `tavrelpkg install APP TAVREL0101.ZIP`: the archive test, the
+              conversion of the three CUSTOMER tables (safety copies, the
+              backup archive, copying every record into the new structure,
+              CHECK_SUM restamped, the new index, the move over the old
+              table), the history records and the level
+  baseline    copy the three files of each CUSTOMER table, then
+              `xbtool reindex` the copy
+
+The two alternate; the report gives the medians and their ratio. Nothing is
+timed by the tests; this is run by hand.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "demo"))
+import demo_content  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_rounds  # noqa: E402
+
+DATA_FOLDERS = ("DATA00", "DATA01", "DATA02")
+
+
+def make_fixture(bin_dir, work, records):
+    demo_content.CUSTOMER_RECORDS = records
+    demo_content.DATA_FOLDERS = DATA_FOLDERS
+    tools = demo_content.Tools(bin_dir)
+    app = os.path.join(work, "app")
+    demo_content.make_application(tools, app)
+    package = os.path.join(work, "TAVREL0101.ZIP")
+    update = demo_content.make_table_update(tools, os.path.join(work, "tableupdate"))
+    demo_content.write_zip(package, [("TBLUPD0101.ZIP", update)])
+    return app, package
+
+
+def run_tavrelpkg(bin_dir, app, package):
+    done = subprocess.run([os.path.join(bin_dir, "tavrelpkg"), "install", app, package],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=1800)
+    if done.returncode != 0:
+        raise RuntimeError("tavrelpkg install failed: " + done.stderr.decode(errors="replace") +
+                           done.stdout.decode(errors="replace")[-2000:])
+
+
+def run_baseline(bin_dir, app):
+    for folder in DATA_FOLDERS:
+        tables = os.path.join(app, folder, "TABLES")
+        target = os.path.join(app, folder, "NEW")
+        os.makedirs(target)
+        subprocess.run(["cp"] + [os.path.join(tables, "CUSTOMER" + ext)
+                                 for ext in (".DBF", ".CDX", ".FPT")] + [target],
+                       check=True, timeout=1800)
+        subprocess.run([os.path.join(bin_dir, "xbtool"), "reindex",
+                        os.path.join(target, "CUSTOMER")],
+                       check=True, stdout=subprocess.DEVNULL, timeout=1800)
+    subprocess.run(["sync", "-f", app], check=True, timeout=900)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--records", type=int, default=200000)
+    args = parser.parse_args()
+    bin_dir = os.path.join(os.path.abspath(args.build), "bin")
+    work = tempfile.mkdtemp(prefix="tavrel-bench-conversion-")
+    try:
+        app, package = make_fixture(bin_dir, work, args.records)
+        size = os.path.getsize(os.path.join(app, "DATA00", "TABLES", "CUSTOMER.DBF"))
+        print("%d data folders, CUSTOMER with %d records (%.1f MB data file) in each" %
+              (len(DATA_FOLDERS), args.records, size / 1e6))
+        times = bench_rounds.run_rounds(
+            args.rounds, os.path.join(work, "copy"), app,
+            {"tavrelpkg": lambda copy: run_tavrelpkg(bin_dir, copy, package),
+             "baseline": lambda copy: run_baseline(bin_dir, copy)})
+        bench_rounds.report(times, "tavrelpkg", "baseline")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
