@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "components/kes04/engine_codes.h"
@@ -15,6 +16,9 @@ using platform::RandomAccessFile;
 namespace {
 
 constexpr uint32_t kBlockHeaderSize = 8;
+// Exclusive use: how much is read ahead, and how much new memo data waits.
+constexpr size_t kReadAheadBytes = 1 << 16;
+constexpr size_t kTailBytes = 1 << 20;
 
 uint64_t blocksFor(uint64_t bytes, uint32_t blockSize) {
     return (bytes + blockSize - 1) / blockSize;
@@ -51,11 +55,90 @@ int MemoFile::open(const std::filesystem::path& path, bool readOnly, bool shared
     std::unique_ptr<MemoFile> memo(new MemoFile(std::move(file), shared, lockWait));
     memo->m_format = format;
     int rc = memo->readHeader(detail);
+    if (rc == 0 && memo->exclusive() && memo->m_file->size(&memo->m_size) != 0) {
+        *detail = "cannot read the size of the memo file";
+        rc = code(EngineCode::kErrRead);
+    }
     if (rc != 0) {
         *detail = path.string() + ": " + *detail;
         return rc;
     }
     *out = std::move(memo);
+    return 0;
+}
+
+MemoFile::~MemoFile() { writePending(); }
+
+int MemoFile::currentSize(uint64_t* size) {
+    if (exclusive()) {
+        *size = m_size;
+        return 0;
+    }
+    return m_file->size(size) == 0 ? 0 : code(EngineCode::kErrRead);
+}
+
+int MemoFile::readBytes(uint64_t at, std::span<uint8_t> out) {
+    if (!exclusive()) return m_file->readExactAt(at, out) == 0 ? 0 : code(EngineCode::kErrRead);
+    if (!m_tail.empty() && at + out.size() > m_tailAt) {
+        int rc = writePending();
+        if (rc != 0) return rc;
+    }
+    if (at < m_aheadAt || at + out.size() > m_aheadAt + m_ahead.size()) {
+        if (out.size() > kReadAheadBytes / 2) {
+            return m_file->readExactAt(at, out) == 0 ? 0 : code(EngineCode::kErrRead);
+        }
+        m_ahead.resize(kReadAheadBytes);
+        size_t got = 0;
+        if (m_file->readAt(at, m_ahead, &got) != 0) got = 0;
+        m_ahead.resize(got);
+        m_aheadAt = at;
+        if (got < out.size()) return code(EngineCode::kErrRead);
+    }
+    std::memcpy(out.data(), m_ahead.data() + (at - m_aheadAt), out.size());
+    return 0;
+}
+
+int MemoFile::writeBytes(uint64_t at, std::span<const uint8_t> bytes) {
+    m_unsynced = true;
+    if (!exclusive()) return m_file->writeAt(at, bytes) == 0 ? 0 : code(EngineCode::kErrWrite);
+    const uint64_t end = at + bytes.size();
+    if (at < m_aheadAt + m_ahead.size() && end > m_aheadAt) m_ahead.clear();
+    if (at == m_size) {
+        // A new memo at the end joins the ones waiting.
+        if (m_tail.empty()) m_tailAt = at;
+        m_tail.insert(m_tail.end(), bytes.begin(), bytes.end());
+        m_size = end;
+        return m_tail.size() >= kTailBytes ? writePending() : 0;
+    }
+    if (!m_tail.empty() && at >= m_tailAt && end <= m_size) {
+        std::memcpy(m_tail.data() + (at - m_tailAt), bytes.data(), bytes.size());
+        return 0;
+    }
+    if (!m_tail.empty() && end > m_tailAt) {
+        int rc = writePending();
+        if (rc != 0) return rc;
+    }
+    if (m_file->writeAt(at, bytes) != 0) return code(EngineCode::kErrWrite);
+    m_size = std::max(m_size, end);
+    return 0;
+}
+
+int MemoFile::writePending() {
+    if (!m_tail.empty()) {
+        // Kept on a failure: the next flush tries again.
+        if (m_file->writeAt(m_tailAt, m_tail) != 0) return code(EngineCode::kErrWrite);
+        m_tail.clear();
+    }
+    if (m_headerChanged) {
+        uint8_t header[4];
+        if (m_format == MemoFormat::kFoxPro) {
+            platform::storeBE32(header, m_nextFree);
+        } else {
+            platform::storeLE32(header, m_nextFree);
+        }
+        if (m_file->writeAt(0, header) != 0) return code(EngineCode::kErrWrite);
+        m_headerChanged = false;
+    }
     return 0;
 }
 
@@ -117,16 +200,19 @@ int MemoFile::read(uint32_t block, std::string* text, std::string* detail) {
     text->clear();
     if (block == 0) return 0;
     uint64_t size = 0;
-    if (m_file->size(&size) != 0) return code(EngineCode::kErrRead);
+    if (currentSize(&size) != 0) return code(EngineCode::kErrRead);
     const uint64_t at = uint64_t(block) * m_blockSize;
     if (at < kMemoHeaderSize || at + kBlockHeaderSize > size) {
         *detail = "memo pointer " + std::to_string(block) + " (offset " + std::to_string(at) +
                   ") lies outside the memo file of " + std::to_string(size) + " bytes";
         return code(EngineCode::kErrMemoCorrupt);
     }
-    if (m_format == MemoFormat::kDbase3) return readDbase3(at, size, text);
+    if (m_format == MemoFormat::kDbase3) {
+        int rc = writePending();
+        return rc != 0 ? rc : readDbase3(at, size, text);
+    }
     uint8_t head[kBlockHeaderSize];
-    if (m_file->readExactAt(at, head) != 0) return code(EngineCode::kErrRead);
+    if (int rc = readBytes(at, head); rc != 0) return rc;
     uint32_t length = platform::loadBE32(head + 4);
     if (m_format == MemoFormat::kDbase4) {
         if (platform::loadLE32(head) != 0x0008FFFF || platform::loadLE32(head + 4) < 8) {
@@ -142,12 +228,9 @@ int MemoFile::read(uint32_t block, std::string* text, std::string* detail) {
         return code(EngineCode::kErrMemoCorrupt);
     }
     text->resize(length);
-    if (length > 0 &&
-        m_file->readExactAt(at + kBlockHeaderSize,
-                            std::span(reinterpret_cast<uint8_t*>(text->data()), length)) != 0) {
-        return code(EngineCode::kErrRead);
-    }
-    return 0;
+    if (length == 0) return 0;
+    return readBytes(at + kBlockHeaderSize,
+                     std::span(reinterpret_cast<uint8_t*>(text->data()), length));
 }
 
 int MemoFile::readDbase3(uint64_t at, uint64_t size, std::string* text) {
@@ -177,7 +260,7 @@ int MemoFile::allocate(uint32_t blocks, uint32_t* first, std::string* detail) {
         m_nextFree = foxPro ? platform::loadBE32(header) : platform::loadLE32(header);
     }
     uint64_t size = 0;
-    if (m_file->size(&size) != 0) return code(EngineCode::kErrRead);
+    if (currentSize(&size) != 0) return code(EngineCode::kErrRead);
     // Never write over bytes that exist: the header's pointer may lag behind
     // the file when another engine left data past it.
     uint64_t start = std::max<uint64_t>(m_nextFree, blocksFor(size, m_blockSize));
@@ -188,6 +271,10 @@ int MemoFile::allocate(uint32_t blocks, uint32_t* first, std::string* detail) {
     }
     *first = uint32_t(start);
     m_nextFree = uint32_t(start + blocks);
+    if (exclusive()) {
+        m_headerChanged = true;
+        return 0;
+    }
     if (foxPro) {
         platform::storeBE32(header, m_nextFree);
     } else {
@@ -217,8 +304,7 @@ int MemoFile::writeMemo(uint32_t block, std::string_view text, uint32_t type) {
             bytes[text.size() + 1] = 0x1A;
             break;
     }
-    return m_file->writeAt(uint64_t(block) * m_blockSize, bytes) == 0 ? 0
-                                                                      : code(EngineCode::kErrWrite);
+    return writeBytes(uint64_t(block) * m_blockSize, bytes);
 }
 
 int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uint32_t* block,
@@ -253,6 +339,7 @@ int MemoFile::write(uint32_t oldBlock, std::string_view text, uint32_t type, uin
 }
 
 int MemoFile::nextFreeBlock(uint32_t* next) {
+    if (int rc = writePending(); rc != 0) return rc;
     uint8_t header[4];
     if (m_file->readExactAt(0, header) != 0) return code(EngineCode::kErrRead);
     // Only FoxPro stores it big-endian; both dBASE memo files little-endian.
@@ -262,10 +349,12 @@ int MemoFile::nextFreeBlock(uint32_t* next) {
 }
 
 int MemoFile::fileSize(uint64_t* size) {
+    if (int rc = writePending(); rc != 0) return rc;
     return m_file->size(size) == 0 ? 0 : code(EngineCode::kErrRead);
 }
 
 int MemoFile::sync() {
+    if (int rc = writePending(); rc != 0) return rc;
     if (!m_unsynced) return 0;
     m_unsynced = false;
     return m_file->sync() == 0 ? 0 : code(EngineCode::kErrWrite);

@@ -33,14 +33,21 @@
 // Locking: allocation (reading and advancing "next free") happens under an
 // exclusive lock on byte 0x40000000 of the memo file (the byte CodeBase takes),
 // in shared mode only.
+//
+// Exclusive use (nobody else writes the file): reads go through a read-ahead
+// block, new memos gather at the end of the file and go out together (about
+// 1 MB at a time), and "next free" reaches the header when the file is
+// flushed, as the record count of an exclusive table does.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/random_access_file.h"
 
@@ -89,10 +96,22 @@ class MemoFile {
     // The memo file's size in bytes. Returns 0 or kErrRead.
     int fileSize(uint64_t* size);
 
+    // Writes what waits (best effort; sync() reports failures).
+    ~MemoFile();
+    MemoFile(const MemoFile&) = delete;
+    MemoFile& operator=(const MemoFile&) = delete;
+
   private:
     MemoFile(std::unique_ptr<platform::RandomAccessFile> file, bool shared,
              std::chrono::milliseconds wait)
         : m_file(std::move(file)), m_shared(shared), m_lockWait(wait) {}
+    bool exclusive() const { return !m_shared; }
+    // Exactly `out.size()` bytes at `at`; kErrRead when the file has fewer.
+    int readBytes(uint64_t at, std::span<uint8_t> out);
+    int writeBytes(uint64_t at, std::span<const uint8_t> bytes);
+    // Writes the gathered memos and the header's "next free" (exclusive use).
+    int writePending();
+    int currentSize(uint64_t* size);
     int readHeader(std::string* detail);
     int allocate(uint32_t blocks, uint32_t* first, std::string* detail);
     int writeMemo(uint32_t block, std::string_view text, uint32_t type);
@@ -106,6 +125,14 @@ class MemoFile {
     uint32_t m_blockSize = kDefaultMemoBlockSize;
     uint32_t m_nextFree = 0;
     bool m_unsynced = false;  // Written since the last sync.
+
+    // Exclusive use only.
+    uint64_t m_size = 0;           // The file's size, waiting memos included.
+    std::vector<uint8_t> m_tail;   // New memos not yet written; they end at m_size.
+    uint64_t m_tailAt = 0;
+    std::vector<uint8_t> m_ahead;  // Bytes read ahead from m_aheadAt.
+    uint64_t m_aheadAt = 0;
+    bool m_headerChanged = false;  // "next free" not yet in the header.
 };
 
 // Takes a lock (exclusive unless told), trying again until `wait` has passed. Returns 0,
