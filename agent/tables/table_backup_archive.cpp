@@ -50,6 +50,8 @@ int32_t UPDTABLE_BACKUP_FILESPUT(ConversionRun& run, const std::string& folder,
     zip::ZipArchive& archive = run.archive;
     if (!openArchive(run) && archive.create() != 0) return 0;
     archive.options().targetFolder = applicationFolder;
+    // The archive exists to put tables back, soon or never: speed over size.
+    archive.options().compressionLevel = 1;
     int added = 0;
     const int rc = archive.addFiles(tableFileList(folder, name), &added);
     int32_t result = 0;

@@ -1,6 +1,8 @@
 // Adding files to the archive by masks relative to the base folder.
 #include <zip.h>
 
+#include <algorithm>
+
 #include "components/zip/zip_archive.h"
 #include "platform/files.h"
 #include "platform/text_rules.h"
@@ -62,10 +64,17 @@ int ZipArchive::addOneMask(std::string_view maskText, int* added) {
         zip_source_t* src = zip_source_file_create(source.c_str(), 0, -1, &error);
         zip_error_fini(&error);
         if (!src) return fail(ZipResult::kAddFailed, "cannot read " + source.string());
-        if (zip_file_add(static_cast<zip_t*>(m_zip), name.c_str(), src,
-                         ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
+        const zip_int64_t index = zip_file_add(static_cast<zip_t*>(m_zip), name.c_str(), src,
+                                               ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
             zip_source_free(src);
             return fail(ZipResult::kAddFailed, "cannot add " + name);
+        }
+        if (m_options.compressionLevel != 0 &&
+            zip_set_file_compression(static_cast<zip_t*>(m_zip), zip_uint64_t(index),
+                                     ZIP_CM_DEFLATE,
+                                     zip_uint32_t(std::clamp(m_options.compressionLevel, 1, 9))) != 0) {
+            return fail(ZipResult::kAddFailed, "cannot set the compression of " + name);
         }
         ++*added;
     }

@@ -50,6 +50,8 @@ struct ZipOptions {
     // A caller that makes a whole run durable at once (one file-system sync
     // before its journal records the run as done) turns this off.
     bool syncEachFile = true;
+    // Deflate level of added files: 1 (fastest) to 9 (smallest); 0 = zlib's default.
+    int compressionLevel = 0;
 };
 
 // Suffix of the file an entry is written to beside its target before it
