@@ -154,6 +154,184 @@ TEST_F(ExpressionTest, RefusesWhatDoesNotParseOrFit) {
     EXPECT_EQ(error(std::string(300, '(') + "NAME" + std::string(300, ')')), ExprError::TooComplex);
 }
 
+TEST_F(ExpressionTest, OperatorsBindLoosestToTightest) {
+    // .OR. < .AND. < .NOT. < comparisons < + - < * / < signs.
+    EXPECT_TRUE(logical(".T. .OR. .F. .AND. .F."));
+    EXPECT_TRUE(logical(".F. .AND. .F. .OR. .T."));
+    EXPECT_FALSE(logical(".NOT. .T. .AND. .F."));
+    EXPECT_TRUE(logical(".NOT. .T. .OR. .T."));
+    EXPECT_TRUE(logical(".NOT. 1 = 2"));
+    EXPECT_FALSE(logical(".F. = .F. .AND. .F."));
+    EXPECT_TRUE(logical("1 + 2 = 3"));
+    EXPECT_TRUE(logical("NAME + CODE = 'Smith'"));
+    EXPECT_TRUE(logical("2 * 3 = 6 .AND. 1 < 2 .OR. 5 = 6"));
+    EXPECT_DOUBLE_EQ(number("2 + 3 * 4"), 14);
+    EXPECT_DOUBLE_EQ(number("10 - 2 * 3"), 4);
+    EXPECT_DOUBLE_EQ(number("2 * 3 + 4 / 2"), 8);
+    EXPECT_DOUBLE_EQ(number("(2 + 3) * 4"), 20);
+    EXPECT_DOUBLE_EQ(number("-2 * -3"), 6);
+    EXPECT_DOUBLE_EQ(number("2 - -3"), 5);
+    EXPECT_DOUBLE_EQ(number("--2"), 2);
+    EXPECT_DOUBLE_EQ(number("+-2"), -2);
+    EXPECT_DOUBLE_EQ(number("-(2 + 3) * 2"), -10);
+}
+
+TEST_F(ExpressionTest, SameLevelOperatorsGroupFromTheLeft) {
+    EXPECT_DOUBLE_EQ(number("10 - 4 - 3"), 3);
+    EXPECT_DOUBLE_EQ(number("10 - 4 + 3"), 9);
+    EXPECT_DOUBLE_EQ(number("10 + 4 - 3"), 11);
+    EXPECT_DOUBLE_EQ(number("12 / 2 / 3"), 2);
+    EXPECT_DOUBLE_EQ(number("12 / 2 * 3"), 18);
+    // (DAY - 1) - DAY: the days between two dates; DAY - (1 - DAY) would not type.
+    EXPECT_DOUBLE_EQ(number("DAY - 1 - DAY"), -1);
+    EXPECT_DOUBLE_EQ(number("DAY - DAY + 1"), 1);
+    EXPECT_EQ(eval("1 + DAY - 1").type, ValueType::Date);
+    EXPECT_EQ(text("DTOS(1 + DAY - 1)"), "20240131");
+    // ('ab  ' - 'cd ') + 'e', not 'ab  ' - ('cd ' + 'e').
+    EXPECT_EQ(text("'ab  ' - 'cd ' + 'e'"), "abcd   e");
+    EXPECT_EQ(text("'ab  ' + 'cd ' - 'e'"), "ab  cde ");
+    EXPECT_EQ(width("NAME + CODE - NOTE"), 90u);
+}
+
+TEST_F(ExpressionTest, LogicalOperatorsMix) {
+    EXPECT_TRUE(logical(".NOT. .NOT. .T."));
+    EXPECT_TRUE(logical("!.F. .AND. !.F."));
+    EXPECT_TRUE(logical("! ! FLAG"));
+    EXPECT_FALSE(logical(".NOT. (.T. .OR. .F.)"));
+    EXPECT_TRUE(logical(".T. .AND. .F. .OR. .T. .AND. .T."));
+    EXPECT_FALSE(logical(".T. .AND. (.F. .OR. .T.) .AND. .F."));
+    EXPECT_TRUE(logical(".F. .OR. .F. .OR. .T."));
+    EXPECT_FALSE(logical(".T. .AND. .T. .AND. .F."));
+    EXPECT_TRUE(logical("flag .and. .not. deleted() .or. .f."));
+    EXPECT_TRUE(logical(".NOT. FLAG .OR. NAME = 'Smi'"));
+    EXPECT_FALSE(logical(".NOT. (FLAG .AND. AMOUNT < 0)"));
+    EXPECT_TRUE(logical(".Y. .AND. .NOT. .N."));
+}
+
+TEST_F(ExpressionTest, ComparisonsDoNotChain) {
+    EXPECT_EQ(error("1 < 2 < 3"), ExprError::Syntax);
+    EXPECT_EQ(error("1 = 1 = .T."), ExprError::Syntax);
+    EXPECT_EQ(error("NAME = CODE = NOTE"), ExprError::Syntax);
+    EXPECT_EQ(error("(1 = 1 = .T.)"), ExprError::Syntax);
+    EXPECT_EQ(error("UPPER(NAME = CODE = NOTE)"), ExprError::Syntax);
+    EXPECT_TRUE(logical("(1 < 2) = .T."));
+    EXPECT_TRUE(logical(".T. == (1 < 2)"));
+    EXPECT_TRUE(logical("1 < 2 .AND. 2 < 3"));
+}
+
+TEST_F(ExpressionTest, EachLevelRefusesItsOwnErrors) {
+    // .OR. and .AND.
+    EXPECT_EQ(error("FLAG .OR. NAME"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("1 .OR. FLAG"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FLAG .AND. 1"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FLAG .OR."), ExprError::Syntax);
+    EXPECT_EQ(error(".OR. FLAG"), ExprError::Syntax);
+    EXPECT_EQ(error("FLAG .AND."), ExprError::Syntax);
+    EXPECT_EQ(error("FLAG .AND. .OR. FLAG"), ExprError::Syntax);
+    // .NOT.
+    EXPECT_EQ(error(".NOT. NAME"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("!AMOUNT"), ExprError::TypeMismatch);
+    EXPECT_EQ(error(".NOT."), ExprError::Syntax);
+    // Comparisons
+    EXPECT_EQ(error("NAME = AMOUNT"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("DAY < AMOUNT"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FLAG > .F."), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FLAG >= .F."), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FLAG <= .F."), ExprError::TypeMismatch);
+    EXPECT_TRUE(logical("FLAG == .T. .AND. FLAG <> .F. .AND. FLAG # .F."));
+    EXPECT_EQ(error("NAME ="), ExprError::Syntax);
+    EXPECT_EQ(error("= NAME"), ExprError::Syntax);
+    EXPECT_EQ(error("NAME < = CODE"), ExprError::Syntax);
+    // + and -
+    EXPECT_EQ(error("NAME - AMOUNT"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("AMOUNT - DAY"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("DAY + DAY"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FLAG + FLAG"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("NAME -"), ExprError::Syntax);
+    // * and /
+    EXPECT_EQ(error("NAME * 2"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("AMOUNT / DAY"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("AMOUNT *"), ExprError::Syntax);
+    EXPECT_EQ(error("* AMOUNT"), ExprError::Syntax);
+    EXPECT_EQ(error("AMOUNT * / 2"), ExprError::Syntax);
+    // Signs
+    EXPECT_EQ(error("-NAME"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("+DAY"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("-"), ExprError::Syntax);
+    // The first error found is the one reported.
+    EXPECT_EQ(error("NAME + AMOUNT .AND. FOO(1)"), ExprError::TypeMismatch);
+    EXPECT_EQ(error("FOO(1) + NAME + AMOUNT"), ExprError::UnknownFunction);
+    EXPECT_EQ(error("FLAG .AND. NOSUCH"), ExprError::UnknownField);
+}
+
+TEST_F(ExpressionTest, TextTooWideForAKeyIsRefused) {
+    RecordLayout l = sampleLayout();
+    l.fields.push_back(FieldDef{"WIDE", 'C', l.recordLength, 40000, 0});
+    l.recordLength += 40000;
+    ExprError err;
+    EXPECT_NE(Expression::parse("WIDE + NAME", l, &err), nullptr);
+    EXPECT_EQ(Expression::parse("WIDE + WIDE", l, &err), nullptr);
+    EXPECT_EQ(err, ExprError::TooComplex);
+    EXPECT_EQ(Expression::parse("NAME - WIDE - WIDE", l, &err), nullptr);
+    EXPECT_EQ(err, ExprError::TooComplex);
+}
+
+TEST_F(ExpressionTest, NestingLimitsCountEveryLevel) {
+    auto repeat = [](const std::string& s, int n) {
+        std::string r;
+        for (int i = 0; i < n; ++i) r += s;
+        return r;
+    };
+    // Each parenthesis or function argument starts again at .OR., eight levels down.
+    EXPECT_EQ(text(repeat("(", 8) + "NAME" + repeat(")", 8)), text("NAME"));
+    EXPECT_EQ(error(repeat("(", 9) + "NAME" + repeat(")", 9)), ExprError::TooComplex);
+    EXPECT_EQ(text(repeat("UPPER(", 8) + "NAME" + repeat(")", 8)), text("UPPER(NAME)"));
+    EXPECT_EQ(error(repeat("UPPER(", 9) + "NAME" + repeat(")", 9)), ExprError::TooComplex);
+    EXPECT_TRUE(logical(repeat(".NOT. ", 190) + ".T."));
+    EXPECT_EQ(error(repeat(".NOT. ", 191) + ".T."), ExprError::TooComplex);
+    EXPECT_DOUBLE_EQ(number(repeat("-", 505) + "1"), -1);
+    EXPECT_EQ(error(repeat("-", 506) + "1"), ExprError::TooComplex);
+    // Long chains on one level are no nesting.
+    std::string sum = "1";
+    for (int i = 0; i < 1000; ++i) sum += "+1";
+    EXPECT_DOUBLE_EQ(number(sum), 1001);
+}
+
+TEST_F(ExpressionTest, InputsDifferOnlyInTheBytesTheExpressionReads) {
+    const RecordLayout& l = records.layout();
+    auto differsAt = [&](const std::string& expr, const char* field) {
+        ExprError err;
+        auto e = Expression::parse(expr, l, &err);
+        EXPECT_NE(e, nullptr) << expr;
+        if (!e) return false;
+        std::vector<uint8_t> after = row;
+        after[field ? l.find(field)->offset + l.find(field)->length - 1 : 0] ^= 1;
+        return e->inputsDiffer(row, after);
+    };
+    EXPECT_TRUE(differsAt("UPPER(NAME) + CODE", "NAME"));
+    EXPECT_TRUE(differsAt("UPPER(NAME) + CODE", "CODE"));
+    EXPECT_FALSE(differsAt("UPPER(NAME) + CODE", "AMOUNT"));
+    EXPECT_FALSE(differsAt("UPPER(NAME) + CODE", nullptr));
+    EXPECT_TRUE(differsAt(".NOT. DELETED()", nullptr));
+    EXPECT_FALSE(differsAt(".NOT. DELETED()", "NAME"));
+    // Fields on the right of every operator level, and in an IIF branch not taken.
+    EXPECT_TRUE(differsAt("FLAG .OR. AMOUNT > 0", "AMOUNT"));
+    EXPECT_TRUE(differsAt(".T. .AND. .NOT. NOTE = 'x'", "NOTE"));
+    EXPECT_TRUE(differsAt("DAY - 1 < DAY", "DAY"));
+    EXPECT_TRUE(differsAt("1 * -AMOUNT", "AMOUNT"));
+    EXPECT_TRUE(differsAt("IIF(.T., NAME, CODE)", "CODE"));
+    EXPECT_FALSE(differsAt("IIF(.T., NAME, CODE)", "NOTE"));
+    ExprError err;
+    auto e = Expression::parse("NAME", l, &err);
+    ASSERT_NE(e, nullptr);
+    EXPECT_FALSE(e->inputsDiffer(row, row));
+    std::vector<uint8_t> longer = row;
+    longer.push_back(' ');
+    EXPECT_TRUE(e->inputsDiffer(row, longer));
+    std::vector<uint8_t> shortRow(5, ' ');
+    EXPECT_TRUE(e->inputsDiffer(shortRow, shortRow));
+}
+
 TEST_F(ExpressionTest, MemoFieldsCannotBeKeys) {
     RecordLayout l = sampleLayout();
     l.fields.push_back(FieldDef{"TEXT", 'M', l.recordLength, 10, 0});
