@@ -86,17 +86,27 @@ std::optional<std::pair<const char*, Kes01Result>> hashInto(Kes01Library& librar
 }  // namespace
 
 std::optional<std::string> MakeChecksumText(Kes01Library& library, std::string_view text) {
-    const Kes01Handle handle = library.SHACreateContext();
-    if (handle == 0) {
-        library.log("Checksum not made: " + library.fileName() + " gave no hashing context");
+    ChecksumMaker maker(library);
+    return maker.make(text);
+}
+
+ChecksumMaker::~ChecksumMaker() {
+    if (m_handle != 0) m_library.SHADestroyContext(m_handle);
+}
+
+std::optional<std::string> ChecksumMaker::make(std::string_view text) {
+    if (m_handle == 0) m_handle = m_library.SHACreateContext();
+    if (m_handle == 0) {
+        m_library.log("Checksum not made: " + m_library.fileName() + " gave no hashing context");
         return std::nullopt;
     }
     char digest[46] = {};
-    const auto failure = hashInto(library, handle, text, digest);
-    library.SHADestroyContext(handle);
+    const auto failure = hashInto(m_library, m_handle, text, digest);
     if (failure) {
-        library.log("Checksum not made: " + library.fileName() + " " + failure->first +
-                    " returned " + std::to_string(int32_t(failure->second)));
+        m_library.SHADestroyContext(m_handle);
+        m_handle = 0;
+        m_library.log("Checksum not made: " + m_library.fileName() + " " + failure->first +
+                      " returned " + std::to_string(int32_t(failure->second)));
         return std::nullopt;
     }
     // The digest text is "H0-H1-H2-H3-H4", eight digits a word; the checksum

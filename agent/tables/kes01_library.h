@@ -64,8 +64,26 @@ class Kes01Library {
 // The record checksum text of `text`: the SHA-1 digest of its bytes (one byte
 // per character, as stored in the tables) as 40 lower-case hexadecimal digits,
 // the digest words in the order H4, H2, H0, H3, H1. Each call uses its own
-// hashing context. nullopt when the library cannot be bound or one of its
+// hashing context (see ChecksumMaker for runs). nullopt when the library cannot be bound or one of its
 // calls fails; the reason is logged.
 std::optional<std::string> MakeChecksumText(Kes01Library& library, std::string_view text);
+
+// MakeChecksumText for many texts in a row (a run over a table): one hashing
+// context, started afresh for each text, serves them all. A failed call
+// gives up the context; the next text gets a new one.
+class ChecksumMaker {
+  public:
+    explicit ChecksumMaker(Kes01Library& library) : m_library(library) {}
+    ~ChecksumMaker();
+    ChecksumMaker(const ChecksumMaker&) = delete;
+    ChecksumMaker& operator=(const ChecksumMaker&) = delete;
+
+    // As MakeChecksumText(library, text).
+    std::optional<std::string> make(std::string_view text);
+
+  private:
+    Kes01Library& m_library;
+    Kes01Handle m_handle = 0;
+};
 
 }  // namespace tavrel::tables

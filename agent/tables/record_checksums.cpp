@@ -130,6 +130,7 @@ ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mo
     // The fields are looked up once for the whole run, not once a record.
     const std::vector<FIELD4*> fields = recordTextFields(tools.engine, data);
     FIELD4* checksumField = findField(tools.engine, data, "CHECK_SUM");
+    ChecksumMaker maker(tools.kes01);
     ChecksumResult result = ChecksumResult::kDone;
     std::string text;
     const long count = K4(library, d4recCountDo, data);
@@ -139,7 +140,7 @@ ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mo
             break;
         }
         recordText(library, fields, appendRaw, text);
-        const auto checksum = MakeChecksumText(tools.kes01, text);
+        const auto checksum = maker.make(text);
         if (!checksum) {
             tools.kes01.log("CHECK_SUM of record " + std::to_string(recno) +
                             " not written: no checksum");

@@ -70,6 +70,23 @@ TEST(MakeChecksumText, RecordTextsOfManyLengthsMatchOpenSsl) {
     }
 }
 
+// One context for a run: every text starts afresh, whatever came before it
+// (a longer text, an empty one, the same one).
+TEST(ChecksumMaker, TextsInARowEachGiveTheirOwnDigest) {
+    Kes01Library library(nullptr);
+    ChecksumMaker maker(library);
+    const std::vector<std::string> texts = {std::string(300, 'x'), "abc", "", "abc",
+                                            std::string(64, '\0'), std::string(55, 'y'),
+                                            std::string(56, 'y'), "\xE9t\xE9 "};
+    for (int round = 0; round < 3; ++round) {
+        for (const std::string& text : texts) {
+            const auto checksum = maker.make(text);
+            ASSERT_TRUE(checksum.has_value());
+            ASSERT_EQ(*checksum, expectedChecksum(text)) << "length " << text.size();
+        }
+    }
+}
+
 TEST(MakeChecksumText, EveryByteCountsIncludingTrailingBlanksZeroesAndHighCharacters) {
     Kes01Library library(nullptr);
     const std::string record = "SMITH     JOHN      0012.50";
@@ -146,6 +163,23 @@ TEST_F(PartialLibraryTest, FailingLibraryCallGivesNoChecksumAndNamesTheCall) {
     EXPECT_EQ(m_live(), liveBefore);
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].find("SHAFinalize returned 201"), std::string::npos) << log.lines[0];
+}
+
+TEST_F(PartialLibraryTest, AMakerGivesUpAFailedContextAndTakesANewOneForTheNextText) {
+    m_setFinalize(201);
+    LogRecorder log;
+    Kes01Library library(log.sink(), "KES01PARTIAL.DLL");
+    const int liveBefore = m_live();
+    {
+        ChecksumMaker maker(library);
+        EXPECT_EQ(maker.make("abc"), std::nullopt);
+        EXPECT_EQ(m_live(), liveBefore);
+        EXPECT_EQ(maker.make("def"), std::nullopt);
+        EXPECT_EQ(m_live(), liveBefore);
+    }
+    EXPECT_EQ(m_live(), liveBefore);
+    ASSERT_EQ(log.lines.size(), 2u) << "one line a text";
+    EXPECT_NE(log.lines[1].find("SHAFinalize returned 201"), std::string::npos) << log.lines[1];
 }
 
 }  // namespace
