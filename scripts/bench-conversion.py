@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Benchmark of a table conversion against a plain baseline, in one run.
 
-    scripts/bench-conversion.py [BUILD_DIR] [--rounds N] [--records N]
+    scripts/bench-conversion.py [BUILD_DIR] [--rounds N] [--records N] [--deleted-every N]
 
 Makes an application folder (the demo's, at TAVREL0100) with three data
 folders, each holding the demo table CUSTOMER with RECORDS records (memo,
-three tags, CHECK_SUM stamped), and a package TAVREL0101.ZIP that carries
+three tags, CHECK_SUM stamped; with --deleted-every N every Nth record is
+marked deleted), and a package TAVREL0101.ZIP that carries
 only the demo's table update (CUSTOMER gets a field, a wider field and a
 tag; the new table ORDERS appears). Each round, on fresh copies of the folder:
 
@@ -23,6 +24,7 @@ timed by the tests; this is run by hand.
 import argparse
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -37,12 +39,26 @@ import bench_rounds  # noqa: E402
 DATA_FOLDERS = ("DATA00", "DATA01", "DATA02")
 
 
-def make_fixture(bin_dir, work, records):
+def mark_deleted(table, every):
+    """Marks every `every`th record of the data file deleted, in place (no
+    tag of CUSTOMER reads the mark, and CHECK_SUM does not cover it)."""
+    with open(table, "r+b") as f:
+        header = f.read(12)
+        count, header_length, record_length = struct.unpack("<IHH", header[4:12])
+        for n in range(0, count, every):
+            f.seek(header_length + n * record_length)
+            f.write(b"*")
+
+
+def make_fixture(bin_dir, work, records, deleted_every=0):
     demo_content.CUSTOMER_RECORDS = records
     demo_content.DATA_FOLDERS = DATA_FOLDERS
     tools = demo_content.Tools(bin_dir)
     app = os.path.join(work, "app")
     demo_content.make_application(tools, app)
+    if deleted_every > 0:
+        for folder in DATA_FOLDERS:
+            mark_deleted(os.path.join(app, folder, "TABLES", "CUSTOMER.DBF"), deleted_every)
     package = os.path.join(work, "TAVREL0101.ZIP")
     update = demo_content.make_table_update(tools, os.path.join(work, "tableupdate"))
     demo_content.write_zip(package, [("TBLUPD0101.ZIP", update)])
@@ -76,11 +92,12 @@ def main():
     parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--records", type=int, default=200000)
+    parser.add_argument("--deleted-every", type=int, default=0)
     args = parser.parse_args()
     bin_dir = os.path.join(os.path.abspath(args.build), "bin")
     work = tempfile.mkdtemp(prefix="tavrel-bench-conversion-")
     try:
-        app, package = make_fixture(bin_dir, work, args.records)
+        app, package = make_fixture(bin_dir, work, args.records, args.deleted_every)
         size = os.path.getsize(os.path.join(app, "DATA00", "TABLES", "CUSTOMER.DBF"))
         print("%d data folders, CUSTOMER with %d records (%.1f MB data file) in each" %
               (len(DATA_FOLDERS), args.records, size / 1e6))
