@@ -50,8 +50,10 @@ int32_t UPDTABLE_BACKUP_FILESPUT(ConversionRun& run, const std::string& folder,
     zip::ZipArchive& archive = run.archive;
     if (!openArchive(run) && archive.create() != 0) return 0;
     archive.options().targetFolder = applicationFolder;
-    // The archive exists to put tables back, soon or never: speed over size.
-    archive.options().compressionLevel = 1;
+    // The archive exists to put tables back, soon or never: the tables are
+    // stored as they are, which takes a fraction of the time deflating them
+    // would (the conversion's disk use grows by the tables' size).
+    archive.options().compressionLevel = 0;
     int added = 0;
     const int rc = archive.addFiles(tableFileList(folder, name), &added);
     int32_t result = 0;

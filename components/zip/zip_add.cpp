@@ -70,10 +70,11 @@ int ZipArchive::addOneMask(std::string_view maskText, int* added) {
             zip_source_free(src);
             return fail(ZipResult::kAddFailed, "cannot add " + name);
         }
-        if (m_options.compressionLevel != 0 &&
+        const int level = m_options.compressionLevel;
+        if (level >= 0 &&
             zip_set_file_compression(static_cast<zip_t*>(m_zip), zip_uint64_t(index),
-                                     ZIP_CM_DEFLATE,
-                                     zip_uint32_t(std::clamp(m_options.compressionLevel, 1, 9))) != 0) {
+                                     level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                     zip_uint32_t(std::min(level, 9))) != 0) {
             return fail(ZipResult::kAddFailed, "cannot set the compression of " + name);
         }
         ++*added;

@@ -50,8 +50,9 @@ struct ZipOptions {
     // A caller that makes a whole run durable at once (one file-system sync
     // before its journal records the run as done) turns this off.
     bool syncEachFile = true;
-    // Deflate level of added files: 1 (fastest) to 9 (smallest); 0 = zlib's default.
-    int compressionLevel = 0;
+    // How added files are kept: 0 stored as they are, 1 (fastest) to 9
+    // (smallest) deflated at that level, -1 deflated at zlib's default level.
+    int compressionLevel = -1;
 };
 
 // Suffix of the file an entry is written to beside its target before it
