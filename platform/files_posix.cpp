@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -20,19 +21,20 @@ std::optional<fs::path> findInFolder(const fs::path& folder, const std::string& 
     std::error_code ec;
     const fs::path exact = folder / name;
     if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
-    fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
-    if (ec) return std::nullopt;
-    std::optional<fs::path> found;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        const std::string entry = it->path().filename().string();
-        if (strcasecmp(entry.c_str(), name.c_str()) == 0) {
-            // Several entries may match; take the first in name order so the
-            // choice does not depend on the directory's internal order.
-            if (!found || entry < found->filename().string()) found = folder / entry;
-        }
+    // The names are compared as the directory gives them, without making a
+    // path of each: folders of thousands of files are read this way often.
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (strcasecmp(entry->d_name, name.c_str()) != 0) continue;
+        // Several entries may match; take the first in name order so the
+        // choice does not depend on the directory's internal order.
+        if (!found || std::strcmp(entry->d_name, found->c_str()) < 0) found = entry->d_name;
     }
-    return found;
+    ::closedir(dir);
+    if (!found) return std::nullopt;
+    return folder / *found;
 }
 
 int writeAll(int fd, std::string_view bytes) {
