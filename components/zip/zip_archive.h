@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -122,7 +123,7 @@ class ZipArchive {
     int checkEntries(const std::vector<int64_t>& indexes);
     int testEntry(int64_t index);
     int extractEntry(int64_t index);
-    int copyEntryData(int64_t index, const std::string& tempPath);
+    int copyEntryData(int64_t index, const std::filesystem::path& tempPath);
     int addOneMask(std::string_view mask, int* added);
 
     std::string m_fileName;

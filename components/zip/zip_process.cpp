@@ -9,6 +9,9 @@
 #include "platform/random_access_file.h"
 
 namespace tavrel::zip {
+
+namespace fs = platform::fs;
+
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
@@ -128,10 +131,13 @@ int ZipArchive::extractEntry(int64_t index) {
     if (zip_stat_index(zipOf(m_zip), zip_uint64_t(index), 0, &st) != 0 ||
         !(st.valid & ZIP_STAT_SIZE))
         return fail(ZipResult::kDamagedEntry, "unreadable entry: " + stored);
+    // The target's name is looked up once (without regard to case); from
+    // here on the exact names are used.
     const platform::fs::path target = platform::resolvePath(diskFolder / parts.name);
-    if (platform::folderExists(target))
+    std::error_code ec;
+    if (fs::is_directory(target, ec))
         return fail(ZipResult::kWriteFailed, "a folder stands at " + target.string());
-    if (platform::fileExists(target)) {
+    if (fs::is_regular_file(target, ec)) {
         if (!m_options.overwrite) return 0;
         const auto existing = platform::fileModifiedTime(target);
         if (m_options.skipOlder && (st.valid & ZIP_STAT_MTIME) && existing &&
@@ -140,29 +146,31 @@ int ZipArchive::extractEntry(int64_t index) {
     }
     platform::fs::path temp = target;
     temp += std::string(kPartialFileSuffix);
-    if (int rc = copyEntryData(index, temp.string())) {
-        platform::deleteFile(temp);
+    if (int rc = copyEntryData(index, temp)) {
+        fs::remove(temp, ec);
         return rc;
     }
     if (st.valid & ZIP_STAT_MTIME) platform::setFileModifiedTime(temp, int64_t(st.mtime));
-    if (platform::moveFile(temp, target) != 0) {
-        platform::deleteFile(temp);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
         return fail(ZipResult::kWriteFailed, "cannot replace " + target.string());
     }
     return 0;
 }
 
-int ZipArchive::copyEntryData(int64_t index, const std::string& tempPath) {
+int ZipArchive::copyEntryData(int64_t index, const platform::fs::path& tempPath) {
     const std::string stored = entryStoredPath(int(index));
     zip_stat_t st;
     zip_stat_index(zipOf(m_zip), zip_uint64_t(index), 0, &st);
     // A file left by an interrupted run (or planted there) goes first; the new
     // one is created exclusively so that it is never a link to elsewhere.
-    platform::deleteFile(tempPath);
+    std::error_code ec;
+    fs::remove(tempPath, ec);
     int error = 0;
     auto file = platform::RandomAccessFile::open(
         tempPath, platform::RandomAccessFile::OpenMode::kCreateNew, &error);
-    if (!file) return fail(ZipResult::kWriteFailed, "cannot create " + tempPath);
+    if (!file) return fail(ZipResult::kWriteFailed, "cannot create " + tempPath.string());
     uint64_t offset = 0;
     int writeError = 0;
     const bool good = readEntry(zipOf(m_zip), index, st.size, [&](std::span<const uint8_t> bytes) {
@@ -170,10 +178,10 @@ int ZipArchive::copyEntryData(int64_t index, const std::string& tempPath) {
         offset += bytes.size();
         return writeError == 0;
     });
-    if (writeError != 0) return fail(ZipResult::kWriteFailed, "cannot write " + tempPath);
+    if (writeError != 0) return fail(ZipResult::kWriteFailed, "cannot write " + tempPath.string());
     if (!good) return fail(ZipResult::kDamagedEntry, "damaged entry: " + stored);
     if (m_options.syncEachFile && file->sync() != 0)
-        return fail(ZipResult::kWriteFailed, "cannot write " + tempPath);
+        return fail(ZipResult::kWriteFailed, "cannot write " + tempPath.string());
     return 0;
 }
 
