@@ -129,6 +129,33 @@ TEST_F(InstallProgramTest, PlanNamesEveryProblemAndABadPackageDoesNotMoveTheLeve
     EXPECT_EQ(tool("install /nonexistent-folder " + package, &out), 2);
 }
 
+TEST_F(InstallProgramTest, PlanNamesEachDataTableThatDoesNotOpenAndChangesNoByte) {
+    // CUSTOMER changes in every data folder; each folder's copy has its own
+    // defect: a data file cut inside its header, a lost index (its descriptor
+    // has tags), a lost memo file (it has a memo field).
+    const fs::path tables[] = {folder / "DATA00" / "TABLES", folder / "DATA01" / "TABLES",
+                               folder / "DATA02" / "TABLES"};
+    ASSERT_TRUE(fs::exists(tables[0] / "CUSTOMER.DBF"));
+    fs::resize_file(tables[0] / "CUSTOMER.DBF", 20);
+    ASSERT_TRUE(fs::remove(tables[1] / "CUSTOMER.CDX"));
+    ASSERT_TRUE(fs::remove(tables[2] / "CUSTOMER.FPT"));
+    const auto damaged = session::testing::snapshot(folder.path());
+
+    std::string out;
+    EXPECT_EQ(tool("plan " + folder.path().string() + " " + package, &out), 1) << out;
+    for (const char* data : kDataFolders) {
+        EXPECT_NE(out.find(std::string("convert: ") + data + " CUSTOMER changed"),
+                  std::string::npos)
+            << out;
+        const std::string table = (folder / data / "TABLES" / "CUSTOMER").string();
+        EXPECT_NE(out.find("problem: table does not open: " + table + "\n"), std::string::npos)
+            << out;
+    }
+    EXPECT_NE(out.find("archive test: passed"), std::string::npos) << out;
+    EXPECT_NE(out.find("problems seen: 3\n"), std::string::npos) << out;
+    EXPECT_EQ(session::testing::snapshot(folder.path()), damaged) << "plan is a dry run";
+}
+
 // The crash points are shared out over four cases so that two cores run them
 // side by side; case k takes every N with N % 4 == k.
 class InstallCrashTest : public InstallProgramTest, public ::testing::WithParamInterface<int> {};
