@@ -11,11 +11,11 @@
 // last record the table is at end of file (`eof()`, recno = count + 1, blank
 // buffer); before the first, at beginning of file (`bof()`, on record 1).
 //
-// Sharing (see the lock table in table.cpp): in shared mode every append takes
-// the header lock and re-reads the record count, every record write takes that
-// record's lock, memo allocation takes the memo lock; nothing is cached between
-// calls. Exclusive and deny-write tables cache reads and gather appends in a
-// write-behind buffer that `flush` (and `close`) empties.
+// Sharing (see the lock table in table_locks.cpp): in shared mode every append
+// takes the header lock and re-reads the record count, every record write
+// takes that record's lock, memo allocation takes the memo lock; nothing is
+// cached between calls. Exclusive and deny-write tables cache reads and gather
+// appends in a write-behind buffer that `flush` (and `close`) empties.
 //
 // Errors: functions return 0, a positive result (kEof, kBof, kLocked, ...), or
 // a negative engine code; `lastDetail()` then says what went wrong and where.
@@ -167,7 +167,7 @@ class Table final : public RecordSource {
     void stampDate(uint8_t* threeBytes) const;
     void forgetMemos();
 
-    // Lock positions (table.cpp explains the schemes).
+    // Lock positions (table_locks.cpp explains the schemes).
     uint64_t headerLockOffset() const;
     uint64_t recordLockOffset(uint32_t recno) const;
     int lockRecord(uint32_t recno);
