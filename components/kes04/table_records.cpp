@@ -71,8 +71,16 @@ int Table::readRecordBytes(uint32_t recno, uint8_t* out) {
             const bool scanning =
                 (m_cacheFirst != 0 && recno == m_cacheFirst + m_cacheCount) || recno == 1;
             const size_t block = scanning ? kReadCacheBytes : kRandomReadBytes;
-            const uint32_t wanted =
+            uint32_t wanted =
                 std::min<uint32_t>(std::max<size_t>(1, block / length), m_count - recno + 1);
+            // Appended records not yet written are not read from the file:
+            // it may hold old bytes there (past the count a stopped program
+            // left in the header).
+            if (!m_pending.empty()) {
+                const uint32_t firstPending = uint32_t(
+                    (m_pendingOffset - m_header.headerLength) / length + 1);
+                if (recno < firstPending) wanted = std::min(wanted, firstPending - recno);
+            }
             m_readCache.resize(size_t(wanted) * length);
             size_t got = 0;
             if (m_file->readAt(at, m_readCache, &got) != 0 || got < length) {
@@ -200,8 +208,16 @@ int Table::writeChanges() {
     // A record locked before it was read is as the file has it; one locked
     // only now may have been changed by another program since.
     if (shared() && !wasLocked) rc = readRecordBytes(m_recno, m_original.data());
-    if (rc == 0) rc = writeMemos();
+    // The index may refuse the change (a unique key), so it is asked before
+    // a memo is written: a new memo that fits goes over the old one's blocks.
+    // No key reads a memo field, so the memo pointers written after it are
+    // nothing to the index.
     if (rc == 0 && m_index) rc = m_index->recordChanging(m_recno, m_original, m_record);
+    if (rc == 0) {
+        rc = writeMemos();
+        // The record keeps its old bytes; so does the index.
+        if (rc != 0 && m_index) m_index->recordChanging(m_recno, m_record, m_original);
+    }
     if (rc != 0) {
         // Refused or failed: the file keeps its record, and so does the buffer.
         m_record = m_original;

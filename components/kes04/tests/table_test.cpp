@@ -300,6 +300,56 @@ TEST(Memos, ExclusiveMemoWritesAndReadsMixedInAnyOrderReachTheFile) {
     EXPECT_EQ(status, 0) << report;
 }
 
+// Bytes past the record count in the header (left by a program that was
+// stopped between writing records and writing the count) are not records:
+// appended records take their place, and neither reads nor changes of the
+// records around them bring the old bytes back.
+TEST(Changes, AppendsOverStaleBytesPastTheCountAreNeverReadBackOld) {
+    TempDir dir;
+    const std::vector<FieldSpec> fields = {{"NAME", 'C', 10, 0}};
+    {
+        auto t = createTable(dir / "P", fields);
+        for (int i = 1; i <= 120; ++i) {
+            ASSERT_EQ(t->appendStart(false), 0);
+            ASSERT_EQ(t->blank(), 0);
+            ASSERT_EQ(assign(*t, "NAME", "OLD" + std::to_string(i)), 0);
+            ASSERT_EQ(t->append(), 0);
+        }
+        ASSERT_EQ(t->close(), 0);
+    }
+    std::string dbf = readBytes(dir / "P.DBF");
+    platform::storeLE32(reinterpret_cast<uint8_t*>(dbf.data()) + 4, 100);
+    writeBytes(dir / "P.DBF", dbf);
+
+    auto t = openTable(dir / "P");
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->recordCount(), 100u);
+    for (int i = 101; i <= 105; ++i) {
+        ASSERT_EQ(t->appendStart(false), 0);
+        ASSERT_EQ(t->blank(), 0);
+        ASSERT_EQ(assign(*t, "NAME", "NEW" + std::to_string(i)), 0);
+        ASSERT_EQ(t->append(), 0);
+    }
+    ASSERT_EQ(t->go(98, false), 0);
+    ASSERT_EQ(t->go(102, false), 0);
+    EXPECT_EQ(text(*t, "NAME"), "NEW102");
+    ASSERT_EQ(t->go(101, true), 0);
+    ASSERT_EQ(assign(*t, "NAME", "CHG101"), 0);
+    ASSERT_EQ(t->go(103, true), 0);
+    ASSERT_EQ(assign(*t, "NAME", "CHG103"), 0);
+    ASSERT_EQ(t->close(), 0);
+
+    t = openTable(dir / "P");
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->recordCount(), 105u);
+    const char* expected[] = {"CHG101", "NEW102", "CHG103", "NEW104", "NEW105"};
+    for (uint32_t r = 101; r <= 105; ++r) {
+        ASSERT_EQ(t->go(r, false), 0);
+        EXPECT_EQ(text(*t, "NAME"), expected[r - 101]) << "record " << r;
+    }
+    ASSERT_EQ(t->close(), 0);
+}
+
 TEST(Memos, AGrowingMemoGetsNewBlocksAndAShrinkingOneStaysInPlace) {
     TempDir dir;
     auto t = createTable(dir / "M", {{"NOTES", 'M', 10, 0}});
@@ -558,6 +608,38 @@ TEST(IndexHook, EveryChangePassesTheHookFirstAndARefusalWritesNothing) {
     FakeIndex::reverse = false;
     setIndexFactory(nullptr);
     EXPECT_EQ(FakeIndex::calls.at(8), "open 0");
+}
+
+// A change the index refuses leaves the record's memo as it was, although
+// the new text would fit in the memo's blocks.
+TEST(IndexHook, ARefusedChangeLeavesTheMemoUntouched) {
+    TempDir dir;
+    setIndexFactory(&fakeFactory);
+    std::unique_ptr<Table> t;
+    std::string detail;
+    std::vector<FieldSpec> fields = {{"K", 'C', 3, 0}, {"NOTES", 'M', 10, 0}};
+    std::vector<TagSpec> tags = {{"K", "K", "", 20, 0}};
+    ASSERT_EQ(Table::create(dir / "R", fields, tags, true, exclusive(), &t, &detail), 0) << detail;
+    ASSERT_EQ(t->appendStart(false), 0);
+    ASSERT_EQ(t->blank(), 0);
+    ASSERT_EQ(assign(*t, "K", "xyz"), 0);
+    ASSERT_EQ(assign(*t, "NOTES", "memo of xyz"), 0);
+    ASSERT_EQ(t->append(), 0);
+    ASSERT_EQ(t->flush(), 0);
+    const std::string memoBefore = readBytes(dir / "R.FPT");
+    ASSERT_EQ(t->go(1, true), 0);
+    ASSERT_EQ(assign(*t, "K", "DUP"), 0);
+    ASSERT_EQ(assign(*t, "NOTES", "CHANGED"), 0);
+    EXPECT_EQ(t->flush(), 20);
+    ASSERT_EQ(t->close(), 0);
+    EXPECT_EQ(readBytes(dir / "R.FPT"), memoBefore);
+    t = openTable(dir / "R");
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->go(1, false), 0);
+    EXPECT_EQ(text(*t, "K"), "xyz");
+    EXPECT_EQ(text(*t, "NOTES"), "memo of xyz");
+    ASSERT_EQ(t->close(), 0);
+    setIndexFactory(nullptr);
 }
 
 }  // namespace
