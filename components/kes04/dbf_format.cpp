@@ -1,8 +1,9 @@
 #include "components/kes04/dbf_format.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+
+#include "platform/text_rules.h"
 
 namespace tavrel::kes04 {
 
@@ -174,7 +175,7 @@ int layoutForCreate(std::span<const FieldSpec> fields, RecordLayout* layout, std
     for (const FieldSpec& def : fields) {
         FieldLayout f;
         f.name = def.name;
-        for (char& c : f.name) c = char(std::toupper(static_cast<unsigned char>(c)));
+        platform::upperInPlace(f.name);
         bool nameOk = !f.name.empty() && f.name.size() <= kMaxFieldNameLength;
         for (size_t i = 0; nameOk && i < f.name.size(); ++i)
             nameOk = validNameChar(f.name[i], i == 0);
@@ -186,7 +187,7 @@ int layoutForCreate(std::span<const FieldSpec> fields, RecordLayout* layout, std
             *detail = "field name \"" + f.name + "\" is used twice";
             return code(EngineCode::kErrFieldName);
         }
-        f.type = char(std::toupper(static_cast<unsigned char>(def.type)));
+        f.type = platform::upperAscii(def.type);
         int length = def.length, decimals = def.decimals;
         bool ok = decimals == 0;
         switch (f.type) {

@@ -1,10 +1,9 @@
 #include "components/kes04/index/cdx_table_index.h"
 
-#include <cctype>
-
 #include "components/kes04/index/key_encoding.h"
 #include "components/kes04/memo_file.h"
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::kes04::cdx {
 
@@ -103,9 +102,7 @@ int tagSpecFor(const kes04::TagSpec& in, TagSpec& out) {
 }
 
 std::string upperStem(const std::filesystem::path& p) {
-    std::string s = p.stem().string();
-    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+    return platform::upperText(p.stem().string());
 }
 
 }  // namespace
