@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,13 +17,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Made on first use and removed when the run ends normally; a run stopped by
+// a finding leaves it for a look. Never destroyed, so that the exit handler
+// can still read it.
 const fs::path& workFolder() {
-    static const fs::path folder = [] {
+    static const fs::path* folder = [] {
         std::string pattern = (fs::temp_directory_path() / "tavrel-zipfuzz-XXXXXX").string();
         if (!mkdtemp(pattern.data())) abort();
-        return fs::path(pattern);
+        return new fs::path(pattern);
     }();
-    return folder;
+    static const int removal = std::atexit([] { tavrel::platform::deleteFolderTree(*folder); });
+    (void)removal;
+    return *folder;
 }
 
 // Only the archive and the box with the target folder may exist.
