@@ -16,13 +16,12 @@ void ExportBinding::log(const std::string& line) const {
     if (m_log) m_log(line);
 }
 
-void* ExportBinding::address(size_t index) {
+void* ExportBinding::bind(size_t index) {
     if (index >= m_slots.size()) {
         log(m_fileName + " has no export number " + std::to_string(index));
         return nullptr;
     }
     void*& slot = m_slots[index];
-    if (slot != nullptr) return slot;
     const char* name = m_names[index];
     if (!m_library) {
         std::string reason;

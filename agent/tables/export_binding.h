@@ -34,7 +34,11 @@ class ExportBinding {
     // The address of export number `index`, bound on first use; null (and a
     // log line naming the library and the export) when the library cannot be
     // loaded or lacks the export, or `index` is outside the table.
-    void* address(size_t index);
+    void* address(size_t index) {
+        // Every call of a bound function passes here: the bound case stays inline.
+        if (index < m_slots.size() && m_slots[index] != nullptr) return m_slots[index];
+        return bind(index);
+    }
 
     // `address` cast to the export's function type.
     template <class F>
@@ -48,6 +52,8 @@ class ExportBinding {
     const std::string& fileName() const { return m_fileName; }
 
   private:
+    void* bind(size_t index);
+
     std::string m_fileName;
     std::span<const char* const> m_names;
     LogLine m_log;
