@@ -87,6 +87,10 @@ class MemoFile {
     int write(uint32_t oldBlock, std::string_view text, uint32_t type, uint32_t* block,
               std::string* detail);
 
+    // Writes the memos gathered so far (exclusive use), without a trip to the
+    // disk. A table calls it before a record that may point at them reaches
+    // its file.
+    int writeGathered() { return writePending(); }
     // Puts written data on disk.
     int sync();
 

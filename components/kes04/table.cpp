@@ -300,14 +300,16 @@ int Table::writeHeaderCount(bool underLock) {
 int Table::flush() {
     if (m_options.readOnly) return 0;
     int rc = writeChanges();
+    // The memos first: the records and the count that make them part of the
+    // table follow.
+    if (m_memo) {
+        const int next = m_memo->sync();
+        if (rc == 0) rc = next;
+    }
     int next = flushPending();
     if (rc == 0) rc = next;
     if (m_headerDirty || m_diskCount != m_count) {
         next = writeHeaderCount(false);
-        if (rc == 0) rc = next;
-    }
-    if (m_memo) {
-        next = m_memo->sync();
         if (rc == 0) rc = next;
     }
     if (m_index) {

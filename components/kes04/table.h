@@ -162,6 +162,9 @@ class Table final : public RecordSource {
     // Writes the appended records and the changed cached records.
     int flushPending();
     int writeBackCache();
+    // Writes the memos the memo file gathered: a record written to the file
+    // must not point past what the memo file holds, should the program end.
+    int writeMemosFirst();
     int writeHeaderCount(bool underLock);
     int rereadCount(uint32_t* count);
     void stampDate(uint8_t* threeBytes) const;

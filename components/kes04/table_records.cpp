@@ -38,6 +38,7 @@ int Table::flushPending() {
 
 int Table::writeBackCache() {
     if (m_dirtyFirst == 0) return 0;
+    if (int rc = writeMemosFirst(); rc != 0) return rc;
     const uint32_t length = m_header.layout.recordLength;
     const size_t from = size_t(m_dirtyFirst - m_cacheFirst) * length;
     const size_t bytes = size_t(m_dirtyEnd - m_dirtyFirst) * length;
@@ -126,11 +127,17 @@ int Table::writeRecordBytes(uint32_t recno, const uint8_t* bytes) {
             return 0;
         }
     }
+    if (int rc = writeMemosFirst(); rc != 0) return rc;
     if (m_file->writeAt(at, std::span(bytes, length)) != 0) {
         return fail(code(EngineCode::kErrWrite),
                     m_path.string() + ": record " + std::to_string(recno) + " cannot be written");
     }
     return 0;
+}
+
+int Table::writeMemosFirst() {
+    if (!m_memo || m_memo->writeGathered() == 0) return 0;
+    return fail(code(EngineCode::kErrWrite), m_path.string() + ": the memo file cannot be written");
 }
 
 int Table::dataFileSize(uint64_t* size) {

@@ -350,6 +350,60 @@ TEST(Changes, AppendsOverStaleBytesPastTheCountAreNeverReadBackOld) {
     ASSERT_EQ(t->close(), 0);
 }
 
+// A program killed while it works on an exclusive table leaves no record
+// on disk that points at a memo that never reached the memo file: the memos
+// go out before the records that point at them.
+TEST(Memos, AKilledWriterLeavesNoRecordPointingPastTheMemoFile) {
+    TempDir dir;
+    const std::vector<FieldSpec> fields = {{"NAME", 'C', 8, 0}, {"NOTES", 'M', 10, 0}};
+    {
+        auto t = createTable(dir / "K", fields);
+        for (int i = 0; i < 4000; ++i) {
+            ASSERT_EQ(t->appendStart(false), 0);
+            ASSERT_EQ(t->blank(), 0);
+            ASSERT_EQ(assign(*t, "NOTES", "first " + std::to_string(i)), 0);
+            ASSERT_EQ(t->append(), 0);
+        }
+        ASSERT_EQ(t->close(), 0);
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Longer memos (new blocks) for records at the start, then a jump to
+        // the end: the changed records leave the read block for the file.
+        auto t = openTable(dir / "K");
+        if (!t) ::_exit(2);
+        for (uint32_t r = 1; r <= 20; ++r) {
+            if (t->go(r, true) != 0) ::_exit(3);
+            if (assign(*t, "NOTES", std::string(300, char('a' + r % 26))) != 0) ::_exit(4);
+        }
+        if (t->go(3990, false) != 0) ::_exit(5);
+        ::_exit(0);  // killed: no close, no flush
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    auto t = openTable(dir / "K");
+    ASSERT_TRUE(t);
+    for (uint32_t r = 1; r <= 20; ++r) {
+        ASSERT_EQ(t->go(r, false), 0);
+        const FieldLayout* f = t->layout().find("NOTES");
+        const std::string* memo = nullptr;
+        ASSERT_EQ(t->memoText(size_t(f - t->layout().fields.data()), &memo), 0)
+            << "record " << r << ": " << t->lastDetail();
+        EXPECT_TRUE(*memo == "first " + std::to_string(r - 1) ||
+                    *memo == std::string(300, char('a' + r % 26)))
+            << "record " << r << ": " << *memo;
+    }
+    ASSERT_EQ(t->close(), 0);
+    int check = -1;
+    const std::string report =
+        run(binDir() + "/xbtool check " + (dir / "K").string() + " 2>&1", &check);
+    EXPECT_EQ(check, 0) << report;
+}
+
 TEST(Memos, AGrowingMemoGetsNewBlocksAndAShrinkingOneStaysInPlace) {
     TempDir dir;
     auto t = createTable(dir / "M", {{"NOTES", 'M', 10, 0}});
