@@ -11,52 +11,33 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "installer/installer.h"
+#include "platform/tests/temp_folder.h"
 
 namespace tavrel::installer::testing {
 
 namespace fs = std::filesystem;
 
 // A fresh agent folder under the system's temporary folder, removed afterwards.
-class AgentFolder {
+class AgentFolder : public platform::testing::TempFolder {
   public:
-    AgentFolder() {
-        std::random_device random;
-        m_path = fs::temp_directory_path() /
-                 ("tavrel-installer-" + std::to_string(random()) + std::to_string(random()));
-        fs::create_directories(m_path);
-    }
-    ~AgentFolder() {
-        std::error_code ec;
-        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-    fs::path operator/(const std::string& name) const { return m_path / name; }
-
     void write(const std::string& name, const std::string& content) const {
-        const fs::path file = m_path / name;
+        const fs::path file = path() / name;
         fs::create_directories(file.parent_path());
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << content;
+        platform::testing::writeBytes(file, content);
     }
     std::string read(const std::string& name) const {
-        std::ifstream in(m_path / name, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
+        return platform::testing::readBytes(path() / name);
     }
-    bool has(const std::string& name) const { return fs::exists(m_path / name); }
-    void makeFolder(const std::string& name) const { fs::create_directories(m_path / name); }
+    bool has(const std::string& name) const { return fs::exists(path() / name); }
+    void makeFolder(const std::string& name) const { fs::create_directories(path() / name); }
     std::vector<std::string> files(const std::string& folder) const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_path / folder)) {
+        for (const auto& entry : fs::directory_iterator(path() / folder)) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
@@ -67,9 +48,6 @@ class AgentFolder {
         write("TAVRELUPD.VER", installed);
         write("UPDATE.VER", updated);
     }
-
-  private:
-    fs::path m_path;
 };
 
 class RecordingView : public InstallerView {

@@ -13,19 +13,13 @@
 namespace tavrel::installer {
 namespace {
 
+using platform::testing::readBytes;
 using testing::AgentFolder;
 using Clock = std::chrono::steady_clock;
 
 std::filesystem::path binary(const char* name) {
     const char* folder = std::getenv("TAVREL_BIN_DIR");
     return std::filesystem::path(folder ? folder : ".") / name;
-}
-
-std::string fileContent(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 // Polls until `done` holds or the deadline passes.
@@ -58,8 +52,8 @@ class InstallerProgramTest : public ::testing::Test {
     // The record the stand-in agent left, once it is complete.
     std::string agentRecord(std::chrono::seconds limit = std::chrono::seconds(20)) {
         const auto path = agent / "AGENT_STARTED.TXT";
-        waitFor([&] { return fileContent(path).ends_with("end\n"); }, limit);
-        return fileContent(path);
+        waitFor([&] { return readBytes(path).ends_with("end\n"); }, limit);
+        return readBytes(path);
     }
     void placeStubAgent(const std::string& name) {
         std::filesystem::create_directories((agent / name).parent_path());
@@ -102,7 +96,7 @@ TEST_F(InstallerProgramTest, ANewVersionIsInstalledAndTheNewAgentStartedInTheAge
         std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
             std::filesystem::perms::group_read | std::filesystem::perms::others_read);
     agent.makeFolder("OldVersion");
-    const std::string newAgent = fileContent(binary("installer_agent_stub"));
+    const std::string newAgent = readBytes(binary("installer_agent_stub"));
 
     start({"/S+2/F+3", "/U"});
     // First tick after 5 s installs; the second, 5 s later, starts the agent.
@@ -113,7 +107,7 @@ TEST_F(InstallerProgramTest, ANewVersionIsInstalledAndTheNewAgentStartedInTheAge
     EXPECT_NE(record.find("cwd=" + agent.path().string() + "\n"), std::string::npos) << record;
     EXPECT_NE(record.find("arg=/S+2/F+3\narg=/U\nend\n"), std::string::npos) << record;
     EXPECT_FALSE(agent.has("OLD_AGENT_STARTED.TXT"));
-    EXPECT_EQ(fileContent(agent / "TavrelUpdate1.exe"), newAgent);
+    EXPECT_EQ(readBytes(agent / "TavrelUpdate1.exe"), newAgent);
     EXPECT_EQ(agent.read("OldVersion/TavrelUpdate1.exe"),
               "#!/bin/sh\necho old > OLD_AGENT_STARTED.TXT\n");
     EXPECT_TRUE(agent.files("NewVersion").empty());

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,8 @@ class TempFolder {
     TempFolder() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tavrel-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+        m_path = pattern;
     }
     ~TempFolder() {
         // Tests take permissions away; give them back so everything can go.

@@ -12,7 +12,7 @@ namespace {
 
 using testing::FtpTestServer;
 using testing::patternBytes;
-using testing::readAll;
+using testing::readBytes;
 namespace fs = std::filesystem;
 
 const char* const kBase = "httpdocs/download/TAVREL/";
@@ -128,16 +128,16 @@ TEST_F(FtpClientTest, GetFileDownloadsOverOneControlConnection) {
     connectToBase();
     fs::path target = server->local() / "TAVREL0123.ZIP";
     ASSERT_EQ(client.getFile(target, "TAVREL0123.ZIP"), 0);
-    EXPECT_TRUE(readAll(target) == content);
+    EXPECT_TRUE(readBytes(target) == content);
     ASSERT_FALSE(observer.progress.empty());
     EXPECT_EQ(observer.progress.back(), content.size());
     EXPECT_EQ(observer.progressTotal, content.size());
     ASSERT_EQ(client.getFile(server->local() / "UPDATE.VER", "UPDATE.VER"), 0);
-    EXPECT_EQ(readAll(server->local() / "UPDATE.VER"), "UPDATE0007");
+    EXPECT_EQ(readBytes(server->local() / "UPDATE.VER"), "UPDATE0007");
     client.disconnect();
     EXPECT_EQ(observer.disconnected, 1);
     EXPECT_FALSE(client.connected());
-    std::string trace = readAll(server->local() / "FTPTRACE5.LOG");
+    std::string trace = readBytes(server->local() / "FTPTRACE5.LOG");
     std::size_t logins = 0;
     for (std::size_t at = trace.find("> USER "); at != std::string::npos;
          at = trace.find("> USER ", at + 1))
@@ -200,7 +200,7 @@ TEST_F(FtpClientTest, CutDataConnectionKeepsTheOldFileAndLeavesNoPartialFile) {
     fs::path target = server->local() / "TAVREL0123.ZIP";
     std::ofstream(target) << "OLD";
     EXPECT_EQ(client.getFile(target, "TAVREL0123.ZIP"), code(FtpResult::kTransferFailed));
-    EXPECT_EQ(readAll(target), "OLD");
+    EXPECT_EQ(readBytes(target), "OLD");
     EXPECT_EQ(localFiles(), std::vector<std::string>{"TAVREL0123.ZIP"});
     // Without an old file nothing at all is left behind.
     EXPECT_NE(client.getFile(server->local() / "NEW.ZIP", "TAVREL0123.ZIP"), 0);
@@ -217,7 +217,7 @@ TEST_F(FtpClientTest, StallingServerTimesOutAndDisconnects) {
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(client.getFile(target, "TAVREL0123.ZIP"), code(FtpResult::kTimedOut));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
-    EXPECT_EQ(readAll(target), "OLD");
+    EXPECT_EQ(readBytes(target), "OLD");
     EXPECT_EQ(localFiles(), std::vector<std::string>{"TAVREL0123.ZIP"});
     EXPECT_FALSE(client.connected());
     EXPECT_EQ(observer.disconnected, 1);
@@ -232,7 +232,7 @@ TEST_F(FtpClientTest, TraceHoldsCommandsAndRepliesButNeverThePassword) {
     ASSERT_EQ(client.openListing(), 0);
     client.closeListing();
     client.disconnect();
-    std::string text = readAll(trace);
+    std::string text = readBytes(trace);
     EXPECT_NE(text.find("> USER kestmoor"), std::string::npos) << text;
     EXPECT_NE(text.find("> PASS ****"), std::string::npos) << text;
     EXPECT_NE(text.find("< 230 "), std::string::npos) << text;
@@ -282,7 +282,7 @@ TEST(FtpClientReentry, CallFromNotificationDuringTransferIsBusy) {
     ASSERT_EQ(client.connect(), 0);
     ASSERT_EQ(client.getFile(server.local() / "F.BIN", "F.BIN"), 0);
     EXPECT_EQ(observer.reentry, code(FtpResult::kBusy));
-    EXPECT_EQ(readAll(server.local() / "F.BIN").size(), 200000u);
+    EXPECT_EQ(readBytes(server.local() / "F.BIN").size(), 200000u);
 }
 
 TEST(FtpClientConnect, BadHostAndClosedPortFail) {

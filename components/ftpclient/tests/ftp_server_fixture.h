@@ -13,16 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/tests/temp_folder.h"
+
 namespace tavrel::ftpclient::testing {
 
 class FtpTestServer {
   public:
     explicit FtpTestServer(std::vector<std::string> options = {}) {
-        static int counter = 0;
-        m_folder =
-            std::filesystem::temp_directory_path() /
-            ("ftpclient_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter));
-        std::filesystem::remove_all(m_folder);
         std::filesystem::create_directories(root());
         std::filesystem::create_directories(local());
         std::filesystem::path portFile = m_folder / "port";
@@ -57,8 +54,6 @@ class FtpTestServer {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
     }
     FtpTestServer(const FtpTestServer&) = delete;
     FtpTestServer& operator=(const FtpTestServer&) = delete;
@@ -73,19 +68,17 @@ class FtpTestServer {
     void put(const std::string& relative, const std::string& content) const {
         std::filesystem::path path = root() / relative;
         std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
+        platform::testing::writeBytes(path, content);
     }
 
   private:
-    std::filesystem::path m_folder;
+    // Removed after the destructor has stopped the server that writes into it.
+    platform::testing::TempFolder m_folder;
     pid_t m_pid = -1;
     int m_port = 0;
 };
 
-inline std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using platform::testing::readBytes;
 
 // Bytes that differ at every position, so a shifted or short copy shows.
 inline std::string patternBytes(std::size_t size) {

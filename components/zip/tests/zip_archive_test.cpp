@@ -11,7 +11,7 @@ namespace tavrel::zip {
 namespace {
 
 using test::filesBelow;
-using test::readAll;
+using test::readBytes;
 using test::runIn;
 using test::Sandbox;
 namespace fs = std::filesystem;
@@ -82,8 +82,8 @@ TEST_F(ZipArchiveTest, ExtractionKeepsPathsContentAndTime) {
         EXPECT_EQ(filesBelow(m_box.path("app")),
                   (std::vector<std::string>{"DATA/CUSTOMER.CDX", "DATA/CUSTOMER.DBF",
                                             "DATA/SUB/NOTES.TXT", "TAVREL32.EXE"}));
-        EXPECT_EQ(readAll(m_box.path("app/TAVREL32.EXE")), readAll(m_box.path("src/TAVREL32.EXE")));
-        EXPECT_EQ(readAll(m_box.path("app/DATA/SUB/NOTES.TXT")), "notes");
+        EXPECT_EQ(readBytes(m_box.path("app/TAVREL32.EXE")), readBytes(m_box.path("src/TAVREL32.EXE")));
+        EXPECT_EQ(readBytes(m_box.path("app/DATA/SUB/NOTES.TXT")), "notes");
         // Zip times have two-second steps.
         EXPECT_NEAR(double(test::timeOf(m_box.path("app/DATA/CUSTOMER.DBF"))), double(kJan2021), 2);
     }
@@ -109,7 +109,7 @@ TEST_F(ZipArchiveTest, BackslashPathsMeanFolders) {
     EXPECT_EQ(m_zip.entryFolder(0), "DATA/SUB");
     EXPECT_EQ(m_zip.entryName(0), "X.TXT");
     ASSERT_EQ(m_zip.processAll(), 0) << m_zip.lastErrorText();
-    EXPECT_EQ(readAll(m_box.path("app/DATA/SUB/X.TXT")), "from windows");
+    EXPECT_EQ(readBytes(m_box.path("app/DATA/SUB/X.TXT")), "from windows");
 }
 
 TEST_F(ZipArchiveTest, OverwriteAndSkipOlderDecideAboutExistingFiles) {
@@ -118,24 +118,24 @@ TEST_F(ZipArchiveTest, OverwriteAndSkipOlderDecideAboutExistingFiles) {
     const int entry = indexOf("CUSTOMER.DBF");
     m_zip.options().overwrite = false;
     ASSERT_EQ(m_zip.processEntry(entry), 0);
-    EXPECT_EQ(readAll(dbf), "local copy");
+    EXPECT_EQ(readBytes(dbf), "local copy");
 
     // The local file is newer than the entry (2021): skip older leaves it.
     m_zip.options().overwrite = true;
     m_zip.options().skipOlder = true;
     test::setTime(dbf, kJan2021 + 3600);
     ASSERT_EQ(m_zip.processEntry(entry), 0);
-    EXPECT_EQ(readAll(dbf), "local copy");
+    EXPECT_EQ(readBytes(dbf), "local copy");
 
     test::setTime(dbf, kJan2021 - 3600);
     ASSERT_EQ(m_zip.processEntry(entry), 0);
-    EXPECT_EQ(readAll(dbf), "customer table");
+    EXPECT_EQ(readBytes(dbf), "customer table");
 
     test::setTime(dbf, kJan2021 + 3600);
     m_zip.options().skipOlder = false;
     fs::permissions(dbf, fs::perms::owner_read);  // read-only files are replaced too
     ASSERT_EQ(m_zip.processEntry(entry), 0);
-    EXPECT_EQ(readAll(dbf), "customer table");
+    EXPECT_EQ(readBytes(dbf), "customer table");
 }
 
 TEST_F(ZipArchiveTest, ExistingFileDifferingInCaseIsReplaced) {
@@ -143,7 +143,7 @@ TEST_F(ZipArchiveTest, ExistingFileDifferingInCaseIsReplaced) {
     openArchive("pkg.zip");
     ASSERT_EQ(m_zip.processEntry(indexOf("TAVREL32.EXE")), 0);
     EXPECT_EQ(filesBelow(m_box.path("app")), std::vector<std::string>{"tavrel32.exe"});
-    EXPECT_EQ(readAll(m_box.path("app/tavrel32.exe")), readAll(m_box.path("src/TAVREL32.EXE")));
+    EXPECT_EQ(readBytes(m_box.path("app/tavrel32.exe")), readBytes(m_box.path("src/TAVREL32.EXE")));
 }
 
 TEST_F(ZipArchiveTest, SelectionByIndexAndByNames) {
@@ -208,7 +208,7 @@ TEST_F(ZipArchiveTest, AddedFilesAreStoredRelativeToTheBaseFolder) {
     ASSERT_EQ(m_zip.close(), 0) << m_zip.lastErrorText();
     // An independent reader lists the stored names.
     ASSERT_EQ(runIn(m_box.root(), "unzip -Z1 backup.zip > names.txt"), 0);
-    EXPECT_EQ(readAll(m_box.path("names.txt")),
+    EXPECT_EQ(readBytes(m_box.path("names.txt")),
               "DATA/CUSTOMER.DBF\ndata/CUSTOMER.CDX\nDATA/SUB/NOTES.TXT\n");
     ASSERT_EQ(runIn(m_box.root(), "unzip -tq backup.zip"), 0);
 
@@ -221,7 +221,7 @@ TEST_F(ZipArchiveTest, AddedFilesAreStoredRelativeToTheBaseFolder) {
     openArchive("backup.zip");
     EXPECT_EQ(m_zip.entryCount(), 3);
     ASSERT_EQ(m_zip.processAll(), 0);
-    EXPECT_EQ(readAll(m_box.path("app/DATA/CUSTOMER.DBF")), "changed");
+    EXPECT_EQ(readBytes(m_box.path("app/DATA/CUSTOMER.DBF")), "changed");
 }
 
 // The level trades speed for size (0 stores); every level is plain zip that
@@ -246,7 +246,7 @@ TEST_F(ZipArchiveTest, AddedFilesTakeTheCompressionLevelAsked) {
             EXPECT_LT(sizes[level], text.size() / 2) << "level " << level << " is deflated";
         }
         ASSERT_EQ(runIn(m_box.root(), "unzip -p " + name + " BIG.TXT > out.txt"), 0);
-        EXPECT_EQ(readAll(m_box.path("out.txt")), text) << "level " << level;
+        EXPECT_EQ(readBytes(m_box.path("out.txt")), text) << "level " << level;
     }
     EXPECT_GT(sizes[1], sizes[9]);
 }

@@ -13,7 +13,7 @@ namespace {
 using test::filesBelow;
 using test::makeArchive;
 using test::RawEntry;
-using test::readAll;
+using test::readBytes;
 using test::Sandbox;
 namespace fs = std::filesystem;
 
@@ -64,7 +64,7 @@ TEST_F(ZipBadInputTest, WrongCrcIsADamagedEntryAndLeavesNoFile) {
         m_zip.options().testOnly = false;
         m_box.write("out/app/BAD.TXT", "previous");
         EXPECT_EQ(m_zip.processEntry(1), int(ZipResult::kDamagedEntry));
-        EXPECT_EQ(readAll(m_box.path("out/app/BAD.TXT")), "previous");
+        EXPECT_EQ(readBytes(m_box.path("out/app/BAD.TXT")), "previous");
         EXPECT_EQ(filesBelow(m_box.path("out/app")), std::vector<std::string>{"BAD.TXT"});
         fs::remove(m_box.path("out/app/BAD.TXT"));
         m_zip.close();
@@ -74,7 +74,7 @@ TEST_F(ZipBadInputTest, WrongCrcIsADamagedEntryAndLeavesNoFile) {
 TEST_F(ZipBadInputTest, FlippedByteInDeflatedDataFromZipIsFound) {
     m_box.write("src/BIG.TXT", std::string(30000, 'a') + std::string(30000, 'b'));
     ASSERT_EQ(test::runIn(m_box.path("src"), "zip -9 ../made.zip BIG.TXT"), 0);
-    std::string bytes = readAll(m_box.path("made.zip"));
+    std::string bytes = readBytes(m_box.path("made.zip"));
     bytes[30 + 7 + 40] ^= 0x10;  // inside the compressed data, after the local header
     openBytes(bytes);
     expectEveryOperationFails(ZipResult::kDamagedEntry, "flipped byte");
@@ -84,7 +84,7 @@ TEST_F(ZipBadInputTest, TruncatedArchiveDoesNotOpenOrFails) {
     m_box.write("src/A.TXT", std::string(40000, 'a'));
     m_box.write("src/B.TXT", "b");
     ASSERT_EQ(test::runIn(m_box.path("src"), "zip -0 ../made.zip A.TXT B.TXT"), 0);
-    const std::string bytes = readAll(m_box.path("made.zip"));
+    const std::string bytes = readBytes(m_box.path("made.zip"));
     for (size_t cut : {size_t(0), size_t(10), bytes.size() / 2, bytes.size() - 1}) {
         m_box.write("cut.zip", bytes.substr(0, cut));
         m_zip.setFileName(m_box.path("cut.zip").string());
@@ -137,7 +137,7 @@ TEST_F(ZipBadInputTest, LinkEntriesAreRefused) {
     ASSERT_EQ(test::runIn(m_box.path("src"), "zip -y ../link.zip HOST"), 0);
     fs::remove_all(m_box.path("out/app"));
     fs::create_directories(m_box.path("out/app"));
-    openBytes(readAll(m_box.path("link.zip")));
+    openBytes(readBytes(m_box.path("link.zip")));
     expectEveryOperationFails(ZipResult::kUnsafeEntry, "zip -y link");
     EXPECT_TRUE(filesBelow(m_box.path("out")).empty());
 }
@@ -168,8 +168,8 @@ TEST_F(ZipBadInputTest, LeftoverTemporaryFileOrLinkBesideTheTargetIsNotFollowed)
     fs::create_symlink(m_box.path("victim.txt"), m_box.path("out/app/A.TXT.~tvzip"));
     openBytes(makeArchive({{.name = "A.TXT", .data = "new content"}}));
     ASSERT_EQ(m_zip.processAll(), 0) << m_zip.lastErrorText();
-    EXPECT_EQ(readAll(m_box.path("out/app/A.TXT")), "new content");
-    EXPECT_EQ(readAll(m_box.path("victim.txt")), "keep me");
+    EXPECT_EQ(readBytes(m_box.path("out/app/A.TXT")), "new content");
+    EXPECT_EQ(readBytes(m_box.path("victim.txt")), "keep me");
     EXPECT_EQ(filesBelow(m_box.path("out/app")), std::vector<std::string>{"A.TXT"});
 }
 

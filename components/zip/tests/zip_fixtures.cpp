@@ -1,14 +1,11 @@
 #include "components/zip/tests/zip_fixtures.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
+#include <cstdlib>
 
 namespace tavrel::zip::test {
 namespace {
@@ -39,30 +36,11 @@ std::string rawDeflate(const std::string& data) {
 
 }  // namespace
 
-Sandbox::Sandbox() {
-    std::string pattern = (fs::temp_directory_path() / "tavrel-zip-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    m_root = pattern;
-}
-
-Sandbox::~Sandbox() {
-    std::error_code ec;
-    fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(m_root, ec);
-}
-
 fs::path Sandbox::write(const std::string& relative, const std::string& content) const {
-    const fs::path p = m_root / relative;
+    const fs::path p = root() / relative;
     fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << content;
+    platform::testing::writeBytes(p, content);
     return p;
-}
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 std::vector<std::string> filesBelow(const fs::path& folder) {

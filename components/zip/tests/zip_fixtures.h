@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tests/temp_folder.h"
+
 namespace tavrel::zip::test {
 
 namespace fs = std::filesystem;
@@ -16,18 +18,16 @@ namespace fs = std::filesystem;
 // A fresh folder under the system's temporary folder, deleted with the object.
 class Sandbox {
   public:
-    Sandbox();
-    ~Sandbox();
-    const fs::path& root() const { return m_root; }
-    fs::path path(const std::string& relative) const { return m_root / relative; }
+    const fs::path& root() const { return m_folder.path(); }
+    fs::path path(const std::string& relative) const { return m_folder / relative; }
     // Writes a file (making its folders) and returns its path.
     fs::path write(const std::string& relative, const std::string& content) const;
 
   private:
-    fs::path m_root;
+    platform::testing::TempFolder m_folder;
 };
 
-std::string readAll(const fs::path& path);
+using platform::testing::readBytes;
 // Every regular file and link below `folder`, as sorted relative paths.
 std::vector<std::string> filesBelow(const fs::path& folder);
 // Runs a shell command in `folder`; its exit status.
