@@ -1,8 +1,11 @@
 // Index speed, each beside its baseline in the same run (exclusive access):
 //   Reindex/1M     vs  SortKeys/1M        (std::sort of the same 1,000,000 keys)
-//   AppendThreeTags/100k vs AppendNoTags/100k
+//   AppendThreeTags/100k vs AppendNoTags/100k, and the same for 1M records:
+//                  exclusive appends of random keys, time and peak_MB (the rise
+//                  of the peak resident memory during the run)
 //   Seek/1M        (random hits and misses; items per second)
 // Run: kes04_index_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+// (--benchmark_filter=Append --benchmark_repetitions=5 for the appends alone)
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "components/kes04/bench/peak_memory.h"
 #include "components/kes04/index/cdx_table_index.h"
 #include "components/kes04/table.h"
 
@@ -125,22 +129,42 @@ void Seek(benchmark::State& state) {
 BENCHMARK(Seek)->Name("Seek/1M")->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(Seek)->Name("SeekAndRead/1M")->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-void Append(benchmark::State& state) {
+// The fields of appended record i: a random key, name and amount, made on the
+// fly for both sides of the comparison.
+struct AppendRow {
+    std::mt19937_64 rng{9};
+    std::string key, name, amount;
+    void next() {
+        key = randomKey(rng, 20);
+        name = randomKey(rng, 10 + rng() % 50);
+        amount = std::to_string(double(rng() % 10000000) / 100);
+    }
+};
+
+void appendRow(Table& t, AppendRow& row, benchmark::State& state) {
+    row.next();
+    t.appendStart(false);
+    t.blank();
+    setField(t, 0, row.key);
+    setField(t, 1, row.name);
+    setField(t, 2, row.amount);
+    if (t.append() != 0) state.SkipWithError("append failed");
+}
+
+// Appends `count` records to a new exclusive table, with the three tags or
+// none, and closes it. peak_MB is the rise of the peak resident memory over
+// the run.
+void Append(benchmark::State& state, bool tags, int64_t count) {
     setIndexFactory(&CdxTableIndex::factory);
-    const bool tags = state.range(0) != 0;
     const std::vector<FieldSpec> fields = {
         {"KEY", 'C', 20, 0}, {"NAME", 'C', 60, 0}, {"AMOUNT", 'N', 12, 2}};
     const std::vector<kes04::TagSpec> tagList = {{"KEY", "KEY", "", 0, 0},
                                                  {"NAME", "UPPER(NAME)", "", 0, 0},
                                                  {"AMOUNT", "AMOUNT", "", 0, 0}};
-    std::mt19937_64 rng(9);
-    std::vector<std::string> keys, names, amounts;
-    for (int i = 0; i < 100000; ++i) {
-        keys.push_back(randomKey(rng, 20));
-        names.push_back(randomKey(rng, 10 + rng() % 50));
-        amounts.push_back(std::to_string(double(rng() % 10000000) / 100));
-    }
+    bench::PeakMemory memory;
+    memory.start();
     for (auto _ : state) {
+        AppendRow row;
         std::unique_ptr<Table> t;
         std::string detail;
         if (Table::create(
@@ -150,21 +174,25 @@ void Append(benchmark::State& state) {
             state.SkipWithError(detail.c_str());
             return;
         }
-        for (int i = 0; i < 100000; ++i) {
-            t->appendStart(false);
-            t->blank();
-            setField(*t, 0, keys[size_t(i)]);
-            setField(*t, 1, names[size_t(i)]);
-            setField(*t, 2, amounts[size_t(i)]);
-            if (t->append() != 0) state.SkipWithError("append failed");
-        }
+        for (int64_t i = 0; i < count; ++i) appendRow(*t, row, state);
         if (t->close() != 0) state.SkipWithError("close failed");
     }
+    state.counters["peak_MB"] = memory.growthMb();
 }
-BENCHMARK(Append)->Name("AppendNoTags/100k")->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(Append)
+BENCHMARK_CAPTURE(Append, NoTags100k, false, 100000)
+    ->Name("AppendNoTags/100k")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Append, ThreeTags100k, true, 100000)
     ->Name("AppendThreeTags/100k")
-    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Append, NoTags1M, false, 1000000)
+    ->Name("AppendNoTags/1M")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Append, ThreeTags1M, true, 1000000)
+    ->Name("AppendThreeTags/1M")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
