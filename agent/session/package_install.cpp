@@ -85,6 +85,7 @@ void PackageInstaller::InstallUpdatePackage(const std::string& packageFile) {
     m_conversionSummary.clear();
     m_tableUpdate = false;
     m_tableConverted = false;
+    m_wholeArchiveTested = false;
 
     if (recoverInterruptedInstallations() != 0) {
         m_resultText = std::string(kRecoveryFailedText);
@@ -128,6 +129,7 @@ PackageInstaller::Step PackageInstaller::openAndTest() {
         log(m_resultText);
         return Step::kFailed;
     }
+    m_wholeArchiveTested = true;
     return selectEntries(count);
 }
 
@@ -146,7 +148,11 @@ PackageInstaller::Step PackageInstaller::selectEntries(int count) {
                 (folder.empty() ? name : JoinPath(folder, name)));
         }
     }
-    if (m_zip.selectedCount() > 0) {
+    // The test of the selected entries reads what the test of the whole
+    // archive read a moment ago through the same open archive: when that one
+    // passed, the selected entries have passed too, and reading them a second
+    // time (for a large package, seconds) cannot change the outcome.
+    if (m_zip.selectedCount() > 0 && !m_wholeArchiveTested) {
         zip::ZipOptions& options = m_zip.options();
         options.targetFolder = m_applicationFolder;
         options.overwrite = true;

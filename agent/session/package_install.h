@@ -150,6 +150,7 @@ class PackageInstaller final : public PackageInstallation {
     bool m_journalStarted = false;
     bool m_rollbackFailed = false;
     int m_selectedCounter = 0;
+    bool m_wholeArchiveTested = false;  // Every entry was read and its CRC checked.
 };
 
 }  // namespace tavrel::session
