@@ -5,10 +5,6 @@
 
 namespace tavrel::kes04::cdx {
 
-namespace {
-constexpr size_t kCacheLimit = 65536;  // pages kept decoded (about 40 MB at most)
-}
-
 NodeCache::NodeCache(PageStore& store) : m_store(store), m_end(store.size()) {}
 
 NodeCache::Slot& NodeCache::newSlot(uint32_t offset) {
@@ -122,8 +118,12 @@ void NodeCache::clear() {
     m_end = m_store.size();
 }
 
-void NodeCache::trim() {
-    if (m_loaded < kCacheLimit) return;
+void NodeCache::trim(size_t pages) {
+    if (m_loaded < pages) return;
+    // Changed nodes go out first: in exclusive use nothing else writes them
+    // before the end, and long runs of changes would hold every page. A
+    // failed write keeps them all changed for the next flush to report.
+    if (!m_dirty.empty()) flush();
     for (auto& s : m_slots) {
         if (s && !s->dirty) {
             s.reset();
