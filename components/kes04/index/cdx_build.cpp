@@ -6,6 +6,7 @@
 
 #include "components/kes04/index/cdx_index.h"
 #include "components/kes04/index/key_encoding.h"
+#include "components/kes04/index/packed_tree.h"
 
 namespace tavrel::kes04::cdx {
 
@@ -17,34 +18,8 @@ struct TagKeys {
     std::vector<uint32_t> records;
 };
 
-struct SortItem {
-    uint64_t prefix;
-    uint32_t index;
-};
-
-// Orders entries by key bytes, then by record number.
 std::vector<uint32_t> sortedOrder(const TagKeys& t) {
-    const size_t n = t.records.size();
-    const uint32_t kl = t.keyLength;
-    std::vector<SortItem> items(n);
-    for (size_t i = 0; i < n; ++i) {
-        uint8_t buf[8] = {};
-        std::memcpy(buf, t.keys.data() + i * kl, std::min<uint32_t>(8, kl));
-        items[i] = {platform::loadBE64(buf), uint32_t(i)};
-    }
-    const uint8_t* keys = t.keys.data();
-    std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
-        if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        if (kl > 8) {
-            const int c = std::memcmp(keys + size_t(a.index) * kl + 8,
-                                      keys + size_t(b.index) * kl + 8, kl - 8);
-            if (c != 0) return c < 0;
-        }
-        return t.records[a.index] < t.records[b.index];
-    });
-    std::vector<uint32_t> order(n);
-    for (size_t i = 0; i < n; ++i) order[i] = items[i].index;
-    return order;
+    return cdx::sortedOrder(t.keys.data(), t.records.data(), t.records.size(), t.keyLength);
 }
 
 // Builds a tree bottom-up, either as file bytes appended to `out` or as new
@@ -116,36 +91,15 @@ class TreeWriter {
 
   private:
     std::vector<Node> packLeaves(const TagKeys& t, const std::vector<uint32_t>& order) {
-        std::vector<Node> leaves(1);
+        std::vector<Node> leaves;
         uint32_t maxRecord = 0;
         for (uint32_t r : t.records) maxRecord = std::max(maxRecord, r);
-        const uint32_t dc = bitsFor(m_kl);
-        const uint32_t e = (std::max<uint32_t>(12, bitsFor(maxRecord)) + 2 * dc + 7) / 8;
-        uint32_t used = 0;
-        uint32_t prevTrail = 0;
-        for (uint32_t idx : order) {
-            const uint8_t* k = t.keys.data() + size_t(idx) * m_kl;
-            uint32_t trail = 0;
-            while (trail < m_kl && k[m_kl - 1 - trail] == m_pad) ++trail;
-            Node* cur = &leaves.back();
-            uint32_t dup = 0;
-            if (cur->count() > 0) {
-                const uint8_t* p = cur->lastKey(m_kl);
-                const uint32_t cap = m_kl - std::max(trail, prevTrail);
-                while (dup < cap && p[dup] == k[dup]) ++dup;
-            }
-            uint32_t need = e + m_kl - dup - trail;
-            if (cur->count() > 0 && used + need > kLeafSpace) {
-                leaves.emplace_back();
-                cur = &leaves.back();
-                used = 0;
-                need = e + m_kl - trail;
-            }
-            cur->keys.insert(cur->keys.end(), k, k + m_kl);
-            cur->records.push_back(t.records[idx]);
-            used += need;
-            prevTrail = trail;
-        }
+        LeafPacker packer(m_kl, m_pad, maxRecord);
+        Node full;
+        for (uint32_t idx : order)
+            if (packer.add(t.keys.data() + size_t(idx) * m_kl, t.records[idx], full))
+                leaves.push_back(std::move(full));
+        leaves.push_back(std::move(packer.leaf()));
         return leaves;
     }
 
