@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "installer/tests/installer_fixture.h"
+#include "platform/tests/gui_test_main.h"
 
 namespace tavrel::installer {
 namespace {
@@ -214,12 +215,4 @@ TEST_F(InstallerWindowTest, ClosingFromTheSystemMenuDropsTheQueuedSteps) {
 }  // namespace
 }  // namespace tavrel::installer
 
-int main(int argc, char** argv) {
-    // CTest lists the cases without the test environment, so the window
-    // needs no display then either.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tavrel::platform::testing::runGuiTests(argc, argv); }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/tests/gui_test_main.h"
 #include "platform/tests/temp_folder.h"
 
 namespace tavrel::agent {
@@ -211,10 +212,4 @@ TEST_F(AgentProgramTest, TheBuiltProgramRunsInItsOwnFolderAndEndsAScheduleThatIs
 }  // namespace
 }  // namespace tavrel::agent
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tavrel::platform::testing::runGuiTests(argc, argv); }

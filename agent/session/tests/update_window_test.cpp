@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "agent/session/tests/update_session_fixture.h"
+#include "platform/tests/gui_test_main.h"
 
 namespace tavrel::session::testing {
 namespace {
@@ -199,10 +200,4 @@ TEST_F(UpdateWindowTest, ModalRunReturnsTheSessionResultWhenExitIsPressed) {
 }  // namespace
 }  // namespace tavrel::session::testing
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tavrel::platform::testing::runGuiTests(argc, argv); }

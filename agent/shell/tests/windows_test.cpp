@@ -24,6 +24,7 @@
 #include "agent/shell/tests/main_window_fixture.h"
 #include "agent/shell/windows/frm_dialogs.h"
 #include "agent/shell/windows/frm_main.h"
+#include "platform/tests/gui_test_main.h"
 
 namespace tavrel::agent::testing {
 namespace {
@@ -383,10 +384,4 @@ TEST(FrmHideTest, BothNoticesShowTheirTextsUnderTheTitle) {
 }  // namespace
 }  // namespace tavrel::agent::testing
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tavrel::platform::testing::runGuiTests(argc, argv); }
