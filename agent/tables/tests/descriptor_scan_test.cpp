@@ -7,17 +7,13 @@
 
 #include <filesystem>
 
+#include "agent/tables/tests/descriptor_fields.h"
 #include "agent/tables/tests/engine_fixture.h"
 
 namespace tavrel::tables {
 namespace {
 
-const std::vector<FIELD4INFO> kDescriptorFields = {
-    {"TBL_NAME", 'C', 20, 0, 0},  {"TBL_PATH", 'C', 10, 0, 0},   {"ENABLED", 'C', 1, 0, 0},
-    {"VERSIONID", 'C', 10, 0, 0}, {"USER_TBL", 'N', 6, 0, 0},    {"HAS_CHKSUM", 'N', 6, 0, 0},
-    {"TRAINING", 'N', 6, 0, 0},   {"NFIELDS", 'N', 6, 0, 0},     {"NTAGS", 'N', 6, 0, 0},
-    {"NLISTVIEWS", 'N', 6, 0, 0}, {"FIELDARRAY", 'M', 10, 0, 0}, {"TAGARRAY", 'M', 10, 0, 0},
-    {"LISTVIEW", 'M', 10, 0, 0}};
+using testing::kDescriptorFields;
 
 const char* kCustomerFields =
     "0^^CHECK_SUM^^C^^40^^0\r\n0^^CODE^^C^^10^^0\r\n\r\n0^^BALANCE^^N^^12^^2\r\n"

@@ -4,38 +4,17 @@
 #include "agent/tables/kes01_library.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "agent/tables/tests/openssl_checksum.h"
 #include "platform/dynamic_library.h"
 
 namespace tavrel::tables {
 namespace {
 
-// OpenSSL's digest of the bytes, as 40 hexadecimal digits in the order H0..H4.
-std::string opensslHex(std::string_view bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), md, &length, EVP_sha1(), nullptr), 1);
-    std::string hex;
-    char two[3];
-    for (unsigned i = 0; i < length; ++i) {
-        std::snprintf(two, sizeof two, "%02x", md[i]);
-        hex += two;
-    }
-    return hex;
-}
-
-// The checksum layout computed independently: words H4, H2, H0, H3, H1.
-std::string expectedChecksum(std::string_view bytes) {
-    const std::string hex = opensslHex(bytes);
-    std::string out;
-    for (int word : {4, 2, 0, 3, 1}) out += hex.substr(size_t(word) * 8, 8);
-    return out;
-}
+using testing::opensslChecksum;
 
 class LogRecorder {
   public:
@@ -54,7 +33,7 @@ TEST(MakeChecksumText, AbcGivesTheDigestWordsInTheOrderH4H2H0H3H1) {
 
 TEST(MakeChecksumText, EmptyTextGivesTheDigestOfNoBytes) {
     Kes01Library library(nullptr);
-    EXPECT_EQ(MakeChecksumText(library, ""), expectedChecksum(""));
+    EXPECT_EQ(MakeChecksumText(library, ""), opensslChecksum(""));
 }
 
 TEST(MakeChecksumText, RecordTextsOfManyLengthsMatchOpenSsl) {
@@ -63,7 +42,7 @@ TEST(MakeChecksumText, RecordTextsOfManyLengthsMatchOpenSsl) {
     for (int length = 0; length <= 300; ++length) {
         const auto checksum = MakeChecksumText(library, text);
         ASSERT_TRUE(checksum.has_value());
-        ASSERT_EQ(*checksum, expectedChecksum(text)) << "length " << length;
+        ASSERT_EQ(*checksum, opensslChecksum(text)) << "length " << length;
         ASSERT_EQ(checksum->size(), 40u);
         ASSERT_EQ(checksum->find_first_not_of("0123456789abcdef"), std::string::npos);
         text += char('A' + length % 26);
@@ -82,7 +61,7 @@ TEST(ChecksumMaker, TextsInARowEachGiveTheirOwnDigest) {
         for (const std::string& text : texts) {
             const auto checksum = maker.make(text);
             ASSERT_TRUE(checksum.has_value());
-            ASSERT_EQ(*checksum, expectedChecksum(text)) << "length " << text.size();
+            ASSERT_EQ(*checksum, opensslChecksum(text)) << "length " << text.size();
         }
     }
 }
@@ -97,7 +76,7 @@ TEST(MakeChecksumText, EveryByteCountsIncludingTrailingBlanksZeroesAndHighCharac
         "M\xFC"
         "LLER\xE9\x00\xFF",
         9);
-    EXPECT_EQ(MakeChecksumText(library, highBytes), expectedChecksum(highBytes));
+    EXPECT_EQ(MakeChecksumText(library, highBytes), opensslChecksum(highBytes));
 }
 
 TEST(Kes01Library, NothingIsLoadedBeforeTheFirstCall) {

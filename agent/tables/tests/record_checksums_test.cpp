@@ -5,33 +5,18 @@
 #include "agent/tables/record_checksums.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "agent/tables/tests/engine_fixture.h"
+#include "agent/tables/tests/openssl_checksum.h"
 #include "platform/text_rules.h"
 
 namespace tavrel::tables {
 namespace {
 
 using platform::testing::readBytes;
-
-std::string expectedChecksum(std::string_view bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), md, &length, EVP_sha1(), nullptr), 1);
-    std::string hex;
-    char two[3];
-    for (unsigned i = 0; i < length; ++i) {
-        std::snprintf(two, sizeof two, "%02x", md[i]);
-        hex += two;
-    }
-    std::string out;
-    for (int word : {4, 2, 0, 3, 1}) out += hex.substr(size_t(word) * 8, 8);
-    return out;
-}
+using testing::opensslChecksum;
 
 // Record `recno` of a .DBF file as stored (deletion flag first), read with
 // nothing but the header's two lengths.
@@ -78,7 +63,7 @@ TEST_F(ChecksumTest, AbcInTheOnlyOtherFieldGivesItsDigestInWordOrderH4H2H0H3H1) 
     auto t = tools();
     EXPECT_EQ(StampChecksumsIfPresent(t, data, 3000), ChecksumResult::kDone);
     EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM"), "9cd0d89dba3e2571a9993e367850c26c4706816a");
-    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM"), expectedChecksum("abc"));
+    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM"), opensslChecksum("abc"));
 }
 
 TEST_F(ChecksumTest, CheckSumCoversTheStoredMemoReferenceAndDeletedRecords) {
@@ -94,7 +79,7 @@ TEST_F(ChecksumTest, CheckSumCoversTheStoredMemoReferenceAndDeletedRecords) {
         ASSERT_GE(record.size(), 1u + 40 + 3 + 4);
         // Stored bytes after the deletion flag and the checksum field.
         const std::string rest = record.substr(1 + 40);
-        EXPECT_EQ(record.substr(1, 40), expectedChecksum(rest)) << "record " << recno;
+        EXPECT_EQ(record.substr(1, 40), opensslChecksum(rest)) << "record " << recno;
         EXPECT_EQ(rest.find("memo"), std::string::npos) << "memo text is not in the record";
     }
     EXPECT_EQ(storedRecord(path("CUSTOMER"), 2)[0], '*') << "record 2 stays deleted";
@@ -108,8 +93,8 @@ TEST_F(ChecksumTest, CheckSum1CoversMemoTextAndVerifiesDeletedRecords) {
     K4(library, d4delete, data);
     auto t = tools();
     ASSERT_EQ(StampTableChecksum1(t, data), ChecksumResult::kDone);
-    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM1"), expectedChecksum("A1 first memo"));
-    EXPECT_EQ(checksumOf(data, 2, "CHECK_SUM1"), expectedChecksum("B  "));
+    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM1"), opensslChecksum("A1 first memo"));
+    EXPECT_EQ(checksumOf(data, 2, "CHECK_SUM1"), opensslChecksum("B  "));
     EXPECT_EQ(VerifyTableChecksum1(t, data), ChecksumResult::kVerified);
     // Changing the memo text alone is found.
     K4(library, d4goLow, data, 2, short(1));
@@ -126,7 +111,7 @@ TEST_F(ChecksumTest, TrailingBlanksCountAndUpperCaseOrPaddedStoredValuesDoNotMat
     append(data, {{"NAME", "AB  X"}});
     auto t = tools();
     ASSERT_EQ(StampTableChecksum1(t, data), ChecksumResult::kDone);
-    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM1"), expectedChecksum("AB    "));
+    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM1"), opensslChecksum("AB    "));
     EXPECT_NE(checksumOf(data, 1, "CHECK_SUM1"), checksumOf(data, 2, "CHECK_SUM1"));
     const std::string stored = checksumOf(data, 2, "CHECK_SUM1");
     K4(library, d4goLow, data, 2, short(1));
@@ -190,8 +175,8 @@ TEST_F(ChecksumTest, AChecksumTheEngineRefusesToWriteFailsTheStamping) {
     ChecksumTools t = tools();
     EXPECT_EQ(StampTableChecksums(t, data, 3000), ChecksumResult::kNotMade);
     EXPECT_FALSE(logLines.empty());
-    EXPECT_EQ(storedRecord(path("CUSTOMER"), 1).substr(1, 40), expectedChecksum("A1 "));
-    EXPECT_EQ(storedRecord(path("CUSTOMER"), 2).substr(1, 40), expectedChecksum("B2 "));
+    EXPECT_EQ(storedRecord(path("CUSTOMER"), 1).substr(1, 40), opensslChecksum("A1 "));
+    EXPECT_EQ(storedRecord(path("CUSTOMER"), 2).substr(1, 40), opensslChecksum("B2 "));
     EXPECT_EQ(storedRecord(path("CUSTOMER"), 3).substr(1, 40), "x3" + std::string(38, ' '));
     // The run stops at the refusal.
     EXPECT_EQ(storedRecord(path("CUSTOMER"), 4).substr(1, 40), "x4" + std::string(38, ' '));

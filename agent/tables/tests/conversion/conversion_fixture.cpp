@@ -1,12 +1,12 @@
 #include "agent/tables/tests/conversion/conversion_fixture.h"
 
-#include <openssl/evp.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "agent/tables/record_checksums.h"
+#include "agent/tables/tests/descriptor_fields.h"
 #include "components/zip/zip_archive.h"
 
 namespace tavrel::tables::testing {
@@ -28,13 +28,6 @@ const char* const kOrdersTags = "0^^ORDERNO^^^^^^ORDERNO^^";
 const char* const kSystemFields = "0^^KEY^^C^^10^^0";
 
 namespace {
-
-const std::vector<FIELD4INFO> kDescriptorFields = {
-    {"TBL_NAME", 'C', 20, 0, 0},  {"TBL_PATH", 'C', 10, 0, 0},   {"ENABLED", 'C', 1, 0, 0},
-    {"VERSIONID", 'C', 10, 0, 0}, {"USER_TBL", 'N', 6, 0, 0},    {"HAS_CHKSUM", 'N', 6, 0, 0},
-    {"TRAINING", 'N', 6, 0, 0},   {"NFIELDS", 'N', 6, 0, 0},     {"NTAGS", 'N', 6, 0, 0},
-    {"NLISTVIEWS", 'N', 6, 0, 0}, {"FIELDARRAY", 'M', 10, 0, 0}, {"TAGARRAY", 'M', 10, 0, 0},
-    {"LISTVIEW", 'M', 10, 0, 0}};
 
 const std::vector<FIELD4INFO> kOldCustomer = {
     {"CHECK_SUM", 'C', 40, 0, 0}, {"CODE", 'C', 10, 0, 0},  {"NAME", 'C', 20, 0, 0},
@@ -105,21 +98,6 @@ std::string firstDifference(const FolderSnapshot& before, const FolderSnapshot& 
         if (!before.files.count(name)) return "file added: " + name;
     }
     return "none";
-}
-
-std::string opensslChecksum(std::string_view bytes) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), md, &length, EVP_sha1(), nullptr);
-    std::string hex;
-    char two[3];
-    for (unsigned i = 0; i < length; ++i) {
-        std::snprintf(two, sizeof two, "%02x", md[i]);
-        hex += two;
-    }
-    std::string out;
-    for (int word : {4, 2, 0, 3, 1}) out += hex.substr(size_t(word) * 8, 8);
-    return out;
 }
 
 namespace {

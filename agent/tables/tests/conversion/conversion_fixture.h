@@ -16,6 +16,7 @@
 #include "agent/tables/kes01_library.h"
 #include "agent/tables/table_conversion.h"
 #include "agent/tables/tests/engine_fixture.h"
+#include "agent/tables/tests/openssl_checksum.h"
 #include "platform/clock.h"
 
 namespace tavrel::tables::testing {
@@ -63,8 +64,6 @@ FolderSnapshot snapshotOf(const std::filesystem::path& applicationFolder);
 // The first difference between two snapshots, for a failure message.
 std::string firstDifference(const FolderSnapshot& before, const FolderSnapshot& after);
 
-// The record checksum text of `bytes` by OpenSSL.
-std::string opensslChecksum(std::string_view bytes);
 // Record `recno` of a .DBF file as stored (deletion flag first).
 std::string storedRecord(const std::string& bytes, long recno);
 long storedRecordCount(const std::string& bytes);
