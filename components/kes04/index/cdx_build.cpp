@@ -113,9 +113,12 @@ class TreeWriter {
 
 CdxStatus CdxIndex::reindex(RecordSource& records) {
     for (auto& t : m_tags) {
-        // The records hold every appended key; a rebuild needs no batch.
+        // The records hold every appended key; a rebuild needs no batch and
+        // no runs (their pages go with the old file).
         t->m_pendingKeys.clear();
         t->m_pendingRecords.clear();
+        t->m_pendingMaxRecord = 0;
+        t->m_runs.clear();
     }
     for (auto& t : m_tags)
         if (!t->m_writable) {
@@ -213,20 +216,28 @@ CdxStatus CdxIndex::reindex(RecordSource& records) {
         m_tags[i]->m_header = headers[i];
         m_tags[i]->m_headerOffset = offsets[i];
         m_tags[i]->m_headerDirty = false;
+        m_tags[i]->m_lostAppends = false;  // the rebuild has every entry
     }
     ++m_generation;
     return CdxStatus::Ok;
 }
 
 CdxStatus CdxIndex::mergePending(CdxTag& tag) {
+    if (!tag.m_runs.empty()) return mergeRuns(tag);
     if (tag.m_pendingRecords.empty()) return CdxStatus::Ok;
+    ++m_generation;
     TagKeys t;
     t.keyLength = tag.keyLength();
-    t.keys = std::move(tag.m_pendingKeys);
-    t.records = std::move(tag.m_pendingRecords);
-    tag.m_pendingKeys.clear();
-    tag.m_pendingRecords.clear();
-    ++m_generation;
+    t.keys.swap(tag.m_pendingKeys);
+    t.records.swap(tag.m_pendingRecords);
+    // The batch's room stays for the next batch.
+    auto keepRoom = [&] {
+        t.keys.clear();
+        t.records.clear();
+        tag.m_pendingKeys.swap(t.keys);
+        tag.m_pendingRecords.swap(t.records);
+        tag.m_pendingMaxRecord = 0;
+    };
     const std::vector<uint32_t> order = sortedOrder(t);
     TreePos pos;
     TreeResult r = tag.m_tree->first(pos);
@@ -238,6 +249,7 @@ CdxStatus CdxIndex::mergePending(CdxTag& tag) {
         if (root == kNoPage) return fromTree(TreeResult::Corrupt);
         tag.m_header.root = root;
         tag.m_headerDirty = true;
+        keepRoom();
         return CdxStatus::Ok;
     }
     // Otherwise insert in key order, so that consecutive inserts meet the same pages.
@@ -245,6 +257,7 @@ CdxStatus CdxIndex::mergePending(CdxTag& tag) {
         r = tag.m_tree->insert(t.keys.data() + size_t(idx) * t.keyLength, t.records[idx]);
         if (r == TreeResult::Corrupt) return fromTree(r);
     }
+    keepRoom();
     return CdxStatus::Ok;
 }
 
@@ -252,6 +265,9 @@ CdxStatus CdxIndex::mergeAllPending() {
     for (auto& t : m_tags) {
         const CdxStatus s = mergePending(*t);
         if (s != CdxStatus::Ok) return s;
+        // After a flush the batch gives its room back.
+        std::vector<uint8_t>().swap(t->m_pendingKeys);
+        std::vector<uint32_t>().swap(t->m_pendingRecords);
     }
     return CdxStatus::Ok;
 }

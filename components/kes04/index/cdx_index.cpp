@@ -331,13 +331,20 @@ CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
     if (s != CdxStatus::Ok) return s;
     m_cache.trim();
     ++m_generation;
+    const bool deferred = before.empty() && m_deferAppends;
+    if (deferred) {
+        // Full batches move on first, so that a failed write leaves this
+        // record out of every tag.
+        for (auto& t : m_tags) {
+            if (t->m_uniqueness != kUniqueNone) continue;
+            s = makeRoom(*t);
+            if (s != CdxStatus::Ok) return s;
+        }
+    }
     std::string oldKey, newKey;
     for (auto& t : m_tags) {
-        if (before.empty() && m_deferAppends && t->m_uniqueness == kUniqueNone) {
-            if (t->keyFor(RecordView{after, recno}, newKey)) {
-                t->m_pendingKeys.insert(t->m_pendingKeys.end(), newKey.begin(), newKey.end());
-                t->m_pendingRecords.push_back(recno);
-            }
+        if (deferred && t->m_uniqueness == kUniqueNone) {
+            if (t->keyFor(RecordView{after, recno}, newKey)) deferAppend(*t, recno, newKey);
             continue;
         }
         if (!t->keyInputsDiffer(before, after)) continue;
@@ -383,7 +390,7 @@ CdxStatus CdxIndex::flush() {
     if (merged != CdxStatus::Ok) return merged;
     bool headers = m_dirHeaderDirty;
     for (auto& t : m_tags) headers = headers || t->m_headerDirty;
-    if (!m_cache.anyDirty() && !headers) return CdxStatus::Ok;
+    if (!m_cache.anyDirty() && !headers) return lostAppends();
     // Headers first, so that the file is never shorter than the pages written.
     for (auto& t : m_tags) {
         if (!t->m_headerDirty) continue;
@@ -403,6 +410,16 @@ CdxStatus CdxIndex::flush() {
         m_error = "cannot flush the index file";
         return CdxStatus::Io;
     }
+    return lostAppends();
+}
+
+CdxStatus CdxIndex::lostAppends() {
+    for (auto& t : m_tags)
+        if (t->m_lostAppends) {
+            m_error = "tag " + t->m_name + " lacks appended entries since a failed merge; the " +
+                      "index needs a rebuild";
+            return CdxStatus::Corrupt;
+        }
     return CdxStatus::Ok;
 }
 

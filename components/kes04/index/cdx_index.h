@@ -2,11 +2,13 @@
 // up to date with a table's records, with seeks and ordered walks.
 //
 // Lifetime: the index owns its page store. Tag pointers stay valid as long as
-// the index lives. Changes are cached and reach the store on `flush()`.
+// the index lives. Changes are cached and reach the store on `flush()`, or
+// before when the node cache or a batch of appends outgrows its limit.
 // For shared use the caller holds the file's lock around
 // `refresh()` ... `applyChange()` ... `flush()`.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,6 +72,15 @@ class CdxTag {
     // The record's key whether or not the filter keeps it.
     void keyIgnoringFilter(const RecordView& record, std::string& key) const;
 
+    // Deferred appends (see CdxIndex::setDeferAppends): bytes of keys and
+    // record numbers held in memory for this tag, which stay at or below the
+    // index's batch size, and the sorted runs of earlier batches that wait in
+    // the file for the merge.
+    size_t pendingBytes() const {
+        return m_pendingKeys.size() + m_pendingRecords.size() * sizeof(uint32_t);
+    }
+    size_t spilledRuns() const { return m_runs.size(); }
+
   private:
     friend class CdxIndex;
     std::string m_name;
@@ -85,6 +96,13 @@ class CdxTag {
     // Appended entries not yet in the tree (see CdxIndex::setDeferAppends).
     std::vector<uint8_t> m_pendingKeys;
     std::vector<uint32_t> m_pendingRecords;
+    // Earlier batches, each sorted and written as packed leaves on
+    // consecutive pages that no tree reaches.
+    std::vector<PageRange> m_runs;
+    uint32_t m_pendingMaxRecord = 0;  // over the batch and the runs
+    // Set when a merge of runs failed halfway: the tree lacks entries until a
+    // rebuild, and every flush says so.
+    bool m_lostAppends = false;
 };
 
 // A place in a tag: the entry (key, record) and, while the index has not
@@ -145,10 +163,21 @@ class CdxIndex {
     // With `defer` (exclusive use only) appends to tags without uniqueness
     // collect their entries and merge them in key order at the next flush or
     // the next use of the tag: far fewer page visits for long append runs.
+    // A tag's batch holds at most the batch size in memory: a full batch is
+    // sorted and written to the end of the file as a run, and the runs and
+    // the last batch are merged in one pass at the next flush or use, into a
+    // packed tree when the tag's tree is empty, else entry by entry in key
+    // order (details in cdx_append.cpp).
     void setDeferAppends(bool defer) { m_deferAppends = defer; }
+    static constexpr size_t kAppendBatchBytes = size_t(1) << 20;
+    // Sets the batch size per tag, kept between 1 KB and 1 GB; for tests.
+    void setAppendBatchBytes(size_t bytes) {
+        m_batchBytes = std::clamp<size_t>(bytes, 1024, size_t(1) << 30);
+    }
 
     // Writes cached changes (and bumps the change counter when anything was
-    // written).
+    // written). Corrupt, once the rest is written, while a tag lacks entries
+    // that a failed merge of appended entries lost; a rebuild ends that.
     CdxStatus flush();
     // Drops cached pages when another process changed the file since we last
     // looked (change counter or size differ). Unflushed changes are lost.
@@ -189,8 +218,13 @@ class CdxIndex {
                       std::string* message);
     CdxStatus writeHeader(uint32_t offset, const TagHeader& header);
     CdxStatus fromTree(TreeResult r);
+    void deferAppend(CdxTag& tag, uint32_t recno, const std::string& key);
+    CdxStatus makeRoom(CdxTag& tag);
+    CdxStatus spillBatch(CdxTag& tag);
+    CdxStatus mergeRuns(CdxTag& tag);
     CdxStatus mergePending(CdxTag& tag);
     CdxStatus mergeAllPending();
+    CdxStatus lostAppends();
     CdxStatus readEntry(CdxTag& tag, CdxCursor& cursor);
     bool revalidate(CdxTag& tag, CdxCursor& cursor, bool forward, CdxStatus& status);
     CdxStatus treeNext(CdxTag& tag, CdxCursor& cursor, bool forward);
@@ -206,6 +240,7 @@ class CdxIndex {
     std::vector<std::unique_ptr<CdxTag>> m_tags;
     uint64_t m_generation = 1;
     bool m_deferAppends = false;
+    size_t m_batchBytes = kAppendBatchBytes;
     std::string m_error;
 };
 

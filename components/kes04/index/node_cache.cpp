@@ -55,12 +55,30 @@ uint32_t NodeCache::allocate(uint32_t bytes) {
     return offset;
 }
 
-Node* NodeCache::create(uint32_t keyLength, uint8_t pad, uint32_t* offset) {
+uint32_t NodeCache::newPage() {
+    if (!m_spare.empty()) {
+        PageRange& r = m_spare.front();
+        const uint32_t offset = r.offset;
+        r.offset += kPageSize;
+        if (--r.pages == 0) m_spare.pop_front();
+        return offset;
+    }
     if (m_end + kPageSize > 0xFFFFFE00u) {
         m_error = "index file too large";
-        return nullptr;
+        return kNoPage;
     }
-    *offset = allocate(kPageSize);
+    return allocate(kPageSize);
+}
+
+size_t NodeCache::sparePages() const {
+    size_t n = 0;
+    for (const PageRange& r : m_spare) n += r.pages;
+    return n;
+}
+
+Node* NodeCache::create(uint32_t keyLength, uint8_t pad, uint32_t* offset) {
+    *offset = newPage();
+    if (*offset == kNoPage) return nullptr;
     Slot& slot = newSlot(*offset);
     slot.keyLength = keyLength;
     slot.pad = pad;
@@ -115,6 +133,7 @@ void NodeCache::clear() {
     m_slots.clear();
     m_loaded = 0;
     m_dirty.clear();
+    m_spare.clear();
     m_end = m_store.size();
 }
 

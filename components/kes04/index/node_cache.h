@@ -1,9 +1,11 @@
 // Decoded index nodes kept in memory between operations, written back on
-// flush. New pages always go at the end of the file; pages are never reused
-// (a reindex writes a compact file).
+// flush. New pages go to spare pages (those of merged runs of appended
+// entries, see cdx_append.cpp) and then at the end of the file; pages that
+// trees give up are never reused (a reindex writes a compact file).
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +14,12 @@
 #include "components/kes04/index/page_store.h"
 
 namespace tavrel::kes04::cdx {
+
+// A stretch of consecutive pages of the file.
+struct PageRange {
+    uint32_t offset = 0;
+    uint32_t pages = 0;
+};
 
 class NodeCache {
   public:
@@ -22,10 +30,18 @@ class NodeCache {
     // then says which and where. The pointer stays valid until `trim()` or
     // `clear()`.
     Node* get(uint32_t offset, uint32_t keyLength, uint8_t pad);
-    // A new empty node at the end of the file; `*offset` receives its place.
+    // A new empty node at a new page (see `newPage`); `*offset` receives its
+    // place. Null when the file cannot grow.
     Node* create(uint32_t keyLength, uint8_t pad, uint32_t* offset);
     // Reserves `bytes` (a multiple of 512) at the end of the file.
     uint32_t allocate(uint32_t bytes);
+    // A page for new content: a spare one, else one at the end of the file.
+    // kNoPage (with `error()` set) when offsets would pass 32 bits.
+    uint32_t newPage();
+    // Gives pages that nothing refers to any more, and that are not loaded,
+    // to `newPage`. Forgotten by `clear()`.
+    void addSpare(uint32_t offset, uint32_t pages) { m_spare.push_back({offset, pages}); }
+    size_t sparePages() const;
     void markDirty(uint32_t offset);
 
     // Writes every changed node. False on a write failure or a node that no
@@ -73,6 +89,7 @@ class NodeCache {
     // says whether it is listed), so that a flush costs what was changed,
     // not what is loaded.
     std::vector<uint32_t> m_dirty;
+    std::deque<PageRange> m_spare;  // oldest first
     std::string m_error;
 };
 

@@ -3,6 +3,9 @@
 //   AppendThreeTags/100k vs AppendNoTags/100k, and the same for 1M records:
 //                  exclusive appends of random keys, time and peak_MB (the rise
 //                  of the peak resident memory during the run)
+//   AppendThreeTags/1M vs AppendThreeTagsOneBatch/1M (every key held until
+//                  the close: what bounded batches cost or save), and both
+//                  again AfterFlush: into tags that hold an entry already
 //   Seek/1M        (random hits and misses; items per second)
 // Run: kes04_index_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 // (--benchmark_filter=Append --benchmark_repetitions=5 for the appends alone)
@@ -152,9 +155,11 @@ void appendRow(Table& t, AppendRow& row, benchmark::State& state) {
 }
 
 // Appends `count` records to a new exclusive table, with the three tags or
-// none, and closes it. peak_MB is the rise of the peak resident memory over
-// the run.
-void Append(benchmark::State& state, bool tags, int64_t count) {
+// none, and closes it. `batchBytes` other than 0 sets the index's batch size
+// per tag. With `afterFlush` one record is appended and flushed first, so
+// that the tags' trees are not empty when the run starts. peak_MB is the rise
+// of the peak resident memory over the run.
+void Append(benchmark::State& state, bool tags, int64_t count, size_t batchBytes, bool afterFlush) {
     setIndexFactory(&CdxTableIndex::factory);
     const std::vector<FieldSpec> fields = {
         {"KEY", 'C', 20, 0}, {"NAME", 'C', 60, 0}, {"AMOUNT", 'N', 12, 2}};
@@ -174,25 +179,47 @@ void Append(benchmark::State& state, bool tags, int64_t count) {
             state.SkipWithError(detail.c_str());
             return;
         }
-        for (int64_t i = 0; i < count; ++i) appendRow(*t, row, state);
+        if (tags && batchBytes != 0)
+            static_cast<CdxTableIndex*>(t->index())->index().setAppendBatchBytes(batchBytes);
+        if (afterFlush) {
+            appendRow(*t, row, state);
+            if (t->flush() != 0) state.SkipWithError("flush failed");
+        }
+        for (int64_t i = afterFlush ? 1 : 0; i < count; ++i) appendRow(*t, row, state);
         if (t->close() != 0) state.SkipWithError("close failed");
     }
     state.counters["peak_MB"] = memory.growthMb();
 }
-BENCHMARK_CAPTURE(Append, NoTags100k, false, 100000)
+// The appends with tags in batches of the default size, beside the same
+// appends without tags and with every key held in one batch up to the close
+// (as the index did before it bounded its batches).
+constexpr size_t kOneBatch = size_t(1) << 30;
+BENCHMARK_CAPTURE(Append, NoTags100k, false, 100000, 0, false)
     ->Name("AppendNoTags/100k")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
-BENCHMARK_CAPTURE(Append, ThreeTags100k, true, 100000)
+BENCHMARK_CAPTURE(Append, ThreeTags100k, true, 100000, 0, false)
     ->Name("AppendThreeTags/100k")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
-BENCHMARK_CAPTURE(Append, NoTags1M, false, 1000000)
+BENCHMARK_CAPTURE(Append, NoTags1M, false, 1000000, 0, false)
     ->Name("AppendNoTags/1M")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
-BENCHMARK_CAPTURE(Append, ThreeTags1M, true, 1000000)
+BENCHMARK_CAPTURE(Append, ThreeTags1M, true, 1000000, 0, false)
     ->Name("AppendThreeTags/1M")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Append, ThreeTagsOneBatch1M, true, 1000000, kOneBatch, false)
+    ->Name("AppendThreeTagsOneBatch/1M")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Append, ThreeTagsAfterFlush1M, true, 1000000, 0, true)
+    ->Name("AppendThreeTagsAfterFlush/1M")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Append, ThreeTagsAfterFlushOneBatch1M, true, 1000000, kOneBatch, true)
+    ->Name("AppendThreeTagsAfterFlushOneBatch/1M")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

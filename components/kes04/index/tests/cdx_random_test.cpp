@@ -34,12 +34,13 @@ struct TagModel {
 
 class RandomOps {
   public:
-    RandomOps(uint32_t seed, int alphabet, bool deferAppends = false)
-        : m_rng(seed), m_alphabet(alphabet), m_defer(deferAppends) {
+    // `batchBytes` other than 0 sets the batch size of deferred appends.
+    RandomOps(uint32_t seed, int alphabet, bool deferAppends = false, size_t batchBytes = 0)
+        : m_rng(seed), m_alphabet(alphabet), m_defer(deferAppends), m_batchBytes(batchBytes) {
         CdxStatus s;
         m_index = CdxIndex::create(std::make_unique<MemoryPageStore>(), m_records.layout(), &s);
         EXPECT_EQ(s, CdxStatus::Ok);
-        m_index->setDeferAppends(m_defer);
+        setDefer();
         add(TagSpec{"NAME", "UPPER(NAME)", "", 0, false});
         add(TagSpec{"CODE", "CODE", "", kUniqueContinue, false});
         add(TagSpec{"AMOUNT", "AMOUNT", ".NOT. DELETED()", 0, true});
@@ -87,6 +88,8 @@ class RandomOps {
             reopen();
         }
     }
+
+    void appendOne() { apply(uint32_t(m_table.rows.size() + 1), {}, randomRow()); }
 
     std::vector<uint8_t> changeOneField(std::vector<uint8_t> row) {
         std::vector<uint8_t> other = randomRow();
@@ -167,7 +170,19 @@ class RandomOps {
                                  m_records.layout(), &s, &msg);
         ASSERT_EQ(s, CdxStatus::Ok) << msg;
         for (size_t i = 0; i < m_models.size(); ++i) m_models[i].tag = m_index->findTag(names[i]);
+        setDefer();
+    }
+
+    void setDefer() {
         m_index->setDeferAppends(m_defer);
+        if (m_batchBytes) m_index->setAppendBatchBytes(m_batchBytes);
+    }
+
+    // Runs of deferred appends waiting in the file, over all tags.
+    size_t spilledRuns() const {
+        size_t n = 0;
+        for (const TagModel& m : m_models) n += m.tag->spilledRuns();
+        return n;
     }
 
     // Full comparison: order both ways, seeks and seek-next runs.
@@ -256,6 +271,7 @@ class RandomOps {
     std::mt19937 m_rng;
     int m_alphabet;
     bool m_defer;
+    size_t m_batchBytes;
 };
 
 TEST(CdxRandomOps, ManySmallKeysWithDuplicatesAgreeWithTheModelAfterEachStep) {
@@ -280,6 +296,27 @@ TEST(CdxRandomOps, DeferredAppendBatchesAgreeWithTheModel) {
             if (i % 97 == 0) ops.compare(5);
             if (::testing::Test::HasFatalFailure()) return;
         }
+        ops.compare(20);
+        ops.checkFile();
+    }
+}
+
+// Batches of 1 KB: bursts of appends spill runs, and the changes, walks,
+// rebuilds and reopenings after them meet tags with runs waiting.
+TEST(CdxRandomOps, DeferredAppendsSpilledAsRunsAgreeWithTheModel) {
+    for (uint32_t seed : {8u, 9u}) {
+        RandomOps ops(seed, seed == 8 ? 3 : 26, true, 1024);
+        size_t mostRuns = 0;
+        for (int round = 0; round < 20; ++round) {
+            for (int i = 0; i < 150; ++i) ops.appendOne();
+            if (::testing::Test::HasFatalFailure()) return;
+            mostRuns = std::max(mostRuns, ops.spilledRuns());
+            for (int i = 0; i < 60; ++i) ops.step();
+            if (::testing::Test::HasFatalFailure()) return;
+            ops.compare(5);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+        EXPECT_GT(mostRuns, 10u);
         ops.compare(20);
         ops.checkFile();
     }

@@ -89,5 +89,22 @@ TEST_F(NodeCacheTest, TrimWhoseWriteFailsKeepsEveryChangedNode) {
     expectLeaves();
 }
 
+TEST_F(NodeCacheTest, NewPagesTakeSparePagesFirst) {
+    createLeaves(4);
+    ASSERT_TRUE(cache.flush());
+    const uint32_t spareAt = cache.allocate(2 * kPageSize);
+    cache.addSpare(spareAt, 2);
+    EXPECT_EQ(cache.sparePages(), 2u);
+    const uint64_t end = cache.endOfFile();
+    EXPECT_EQ(cache.newPage(), spareAt);
+    EXPECT_EQ(cache.newPage(), spareAt + kPageSize);
+    EXPECT_EQ(cache.sparePages(), 0u);
+    EXPECT_EQ(cache.endOfFile(), end);
+    EXPECT_EQ(cache.newPage(), end);  // then the end of the file
+    cache.addSpare(cache.allocate(kPageSize), 1);
+    cache.clear();  // spare pages are forgotten with the cache
+    EXPECT_EQ(cache.sparePages(), 0u);
+}
+
 }  // namespace
 }  // namespace tavrel::kes04::cdx
