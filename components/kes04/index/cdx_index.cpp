@@ -432,7 +432,11 @@ CdxStatus CdxIndex::refresh() {
     const uint32_t counter = platform::loadBE32(bytes + 8);
     const uint64_t size = m_store->size();
     auto pages = [](uint64_t bytes) { return (bytes + kPageSize - 1) / kPageSize; };
-    if (counter == m_dirHeader.counter && pages(size) == pages(m_cache.endOfFile()))
+    // Changed pages not yet written mean a use without a flush at each
+    // unlock (deny-write): nobody else writes, and new pages past the end
+    // of the file are ours.
+    if (counter == m_dirHeader.counter &&
+        (m_cache.anyDirty() || pages(size) == pages(m_cache.endOfFile())))
         return CdxStatus::Ok;
     // Another process changed the file: re-read headers, forget cached pages.
     m_cache.clear();
