@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "components/kes04/engine_codes.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::kes04 {
 
@@ -60,15 +61,7 @@ struct RecordLayout {
     // The field named `name` (without regard to case), or null.
     const FieldLayout* find(std::string_view name) const {
         for (const FieldLayout& f : fields) {
-            if (f.name.size() != name.size()) continue;
-            bool same = true;
-            for (size_t i = 0; i < name.size() && same; ++i) {
-                char a = f.name[i], b = name[i];
-                if (a >= 'a' && a <= 'z') a = char(a - 32);
-                if (b >= 'a' && b <= 'z') b = char(b - 32);
-                same = a == b;
-            }
-            if (same) return &f;
+            if (platform::sameTextIgnoringCase(f.name, name)) return &f;
         }
         return nullptr;
     }

@@ -1,10 +1,10 @@
 #include "components/kes04/index/cdx_index.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "components/kes04/index/key_encoding.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::kes04::cdx {
 
@@ -12,23 +12,13 @@ namespace {
 
 constexpr size_t kMaxTags = 4096;
 
-std::string upperName(std::string_view s) {
-    std::string r(s);
-    for (char& c : r) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return r;
-}
-
-std::string trimName(std::string_view key) {
-    size_t e = key.size();
-    while (e > 0 && (key[e - 1] == ' ' || key[e - 1] == '\0')) --e;
-    return std::string(key.substr(0, e));
-}
-
 bool validName(std::string_view name) {
+    using platform::isAlphaAscii;
+    using platform::isDigitAscii;
     if (name.empty() || name.size() > 10) return false;
-    if (!(std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_')) return false;
+    if (!(isAlphaAscii(name[0]) || name[0] == '_')) return false;
     for (char c : name)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+        if (!(isAlphaAscii(c) || isDigitAscii(c) || c == '_')) return false;
     return true;
 }
 
@@ -157,7 +147,7 @@ CdxStatus CdxIndex::load(std::string* message) {
         r = m_dirTree->entry(pos, key, offset);
         if (r != TreeResult::Ok) break;
         if (entries.size() >= kMaxTags) return corrupt("tag directory holds too many entries");
-        entries.emplace_back(trimName(key), offset);
+        entries.emplace_back(std::string(platform::trimPadding(key)), offset);
         r = m_dirTree->next(pos);
     }
     if (r != TreeResult::Ok) return corrupt("tag directory: " + m_cache.error());
@@ -245,7 +235,7 @@ CdxStatus CdxIndex::validateSpec(const TagSpec& def, const RecordLayout& layout,
 CdxStatus CdxIndex::addTag(const TagSpec& def, std::string* message) {
     CdxStatus s = validateSpec(def, m_layout, message);
     if (s != CdxStatus::Ok) return s;
-    const std::string name = upperName(def.name);
+    const std::string name = platform::upperText(def.name);
     if (findTag(name)) {
         if (message) *message = "tag " + name + " exists already";
         return CdxStatus::DuplicateTag;
