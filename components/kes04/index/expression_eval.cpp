@@ -3,7 +3,6 @@
 // conversions the key encoding shares.
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -84,10 +83,10 @@ double numberFromText(std::string_view t) {
     while (i < t.size() && t[i] == ' ') ++i;
     size_t start = i;
     if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+    while (i < t.size() && platform::isDigitAscii(t[i])) ++i;
     if (i < t.size() && t[i] == '.') {
         ++i;
-        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+        while (i < t.size() && platform::isDigitAscii(t[i])) ++i;
     }
     std::string_view num = t.substr(start, i - start);
     if (!num.empty() && num[0] == '+') num.remove_prefix(1);

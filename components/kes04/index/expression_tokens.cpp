@@ -4,8 +4,6 @@
 
 #include "components/kes04/index/expression_tokens.h"
 
-#include <cctype>
-
 #include "components/kes04/index/expression.h"
 #include "platform/text_rules.h"
 
@@ -13,8 +11,10 @@ namespace tavrel::kes04::cdx {
 
 namespace {
 
-bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool isNameStart(char c) { return platform::isAlphaAscii(c) || c == '_'; }
+bool isNameChar(char c) {
+    return platform::isAlphaAscii(c) || platform::isDigitAscii(c) || c == '_';
+}
 
 bool matchDotWord(std::string_view text, size_t i, std::string_view word) {
     if (text.size() - i < word.size() + 2) return false;
@@ -50,7 +50,7 @@ bool tokenize(std::string_view text, std::vector<Token>& tokens, std::string& me
             } else if (!tokens.empty() && tokens.back().kind == Tok::Name && i + 1 < t.size() &&
                        isNameStart(t[i + 1])) {
                 tok.kind = Tok::Alias, i += 1;
-            } else if (i + 1 < t.size() && std::isdigit(static_cast<unsigned char>(t[i + 1]))) {
+            } else if (i + 1 < t.size() && platform::isDigitAscii(t[i + 1])) {
                 goto number;
             } else {
                 message = "unexpected '.' at position " + std::to_string(i + 1);
@@ -59,13 +59,13 @@ bool tokenize(std::string_view text, std::vector<Token>& tokens, std::string& me
             tokens.push_back(std::move(tok));
             continue;
         }
-        if (std::isdigit(static_cast<unsigned char>(c))) {
+        if (platform::isDigitAscii(c)) {
         number:
             size_t s = i;
-            while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+            while (i < t.size() && platform::isDigitAscii(t[i])) ++i;
             if (i < t.size() && t[i] == '.' && !(i + 1 < t.size() && isNameStart(t[i + 1]))) {
                 ++i;
-                while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+                while (i < t.size() && platform::isDigitAscii(t[i])) ++i;
             }
             tok.kind = Tok::Number;
             tok.text = std::string(t.substr(s, i - s));
