@@ -21,7 +21,6 @@ tag; the new table ORDERS appears). Each round, on fresh copies of the folder:
 The two alternate; the report gives the medians and their ratio. Nothing is
 timed by the tests; this is run by hand.
 """
-import argparse
 import os
 import shutil
 import struct
@@ -65,14 +64,6 @@ def make_fixture(bin_dir, work, records, deleted_every=0):
     return app, package
 
 
-def run_tavrelpkg(bin_dir, app, package):
-    done = subprocess.run([os.path.join(bin_dir, "tavrelpkg"), "install", app, package],
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=1800)
-    if done.returncode != 0:
-        raise RuntimeError("tavrelpkg install failed: " + done.stderr.decode(errors="replace") +
-                           done.stdout.decode(errors="replace")[-2000:])
-
-
 def run_baseline(bin_dir, app):
     for folder in DATA_FOLDERS:
         tables = os.path.join(app, folder, "TABLES")
@@ -88,13 +79,7 @@ def run_baseline(bin_dir, app):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--records", type=int, default=200000)
-    parser.add_argument("--deleted-every", type=int, default=0)
-    args = parser.parse_args()
-    bin_dir = os.path.join(os.path.abspath(args.build), "bin")
+    args, bin_dir = bench_rounds.arguments(__doc__, ROOT, {"--records": 200000, "--deleted-every": 0})
     work = tempfile.mkdtemp(prefix="tavrel-bench-conversion-")
     try:
         app, package = make_fixture(bin_dir, work, args.records, args.deleted_every)
@@ -103,7 +88,7 @@ def main():
               (len(DATA_FOLDERS), args.records, size / 1e6))
         times = bench_rounds.run_rounds(
             args.rounds, os.path.join(work, "copy"), app,
-            {"tavrelpkg": lambda copy: run_tavrelpkg(bin_dir, copy, package),
+            {"tavrelpkg": lambda copy: bench_rounds.run_tavrelpkg_install(bin_dir, copy, package),
              "baseline": lambda copy: run_baseline(bin_dir, copy)})
         bench_rounds.report(times, "tavrelpkg", "baseline")
     finally:

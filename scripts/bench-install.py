@@ -17,7 +17,6 @@ FILES entries (no table update). Each round, on fresh copies of the folder:
 The two alternate (the machines here are noisy); the report gives the medians
 and their ratio. Nothing is timed by the tests; this is run by hand.
 """
-import argparse
 import os
 import random
 import shutil
@@ -63,13 +62,6 @@ def make_fixture(bin_dir, work, count, megabytes):
     return app, package, names[: count // 2]
 
 
-def run_tavrelpkg(bin_dir, app, package):
-    done = subprocess.run([os.path.join(bin_dir, "tavrelpkg"), "install", app, package],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=900)
-    if done.returncode != 0:
-        raise RuntimeError("tavrelpkg install failed: " + done.stderr.decode(errors="replace"))
-
-
 def run_baseline(app, package, replaced):
     backup = os.path.join(app, "UPDATE", "TAVREL0101", "BACKUP")
     os.makedirs(backup)
@@ -82,13 +74,7 @@ def run_baseline(app, package, replaced):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--files", type=int, default=2000)
-    parser.add_argument("--megabytes", type=int, default=100)
-    args = parser.parse_args()
-    bin_dir = os.path.join(os.path.abspath(args.build), "bin")
+    args, bin_dir = bench_rounds.arguments(__doc__, ROOT, {"--files": 2000, "--megabytes": 100})
     if shutil.which("unzip") is None:
         print("unzip is missing (package unzip)")
         return 1
@@ -100,7 +86,7 @@ def main():
                len(replaced)))
         times = bench_rounds.run_rounds(
             args.rounds, os.path.join(work, "copy"), app,
-            {"tavrelpkg": lambda copy: run_tavrelpkg(bin_dir, copy, package),
+            {"tavrelpkg": lambda copy: bench_rounds.run_tavrelpkg_install(bin_dir, copy, package),
              "baseline": lambda copy: run_baseline(copy, package, replaced)})
         bench_rounds.report(times, "tavrelpkg", "baseline")
     finally:
