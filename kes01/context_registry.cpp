@@ -9,6 +9,20 @@ namespace {
 
 std::atomic<ContextRegistry*> g_registry{nullptr};
 
+// Bumped whenever a context is destroyed or the registry released, so that a
+// thread's remembered context is trusted only while nothing was destroyed.
+std::atomic<uint64_t> g_destroyed{0};
+
+// The context a thread found last: a run of calls on one handle (initialise,
+// update, finalise, read, for every record of a table) skips the lock and the
+// map lookup.
+struct LastFound {
+    uintptr_t handle = 0;
+    SHAHashContext* context = nullptr;
+    uint64_t destroyed = 0;
+};
+thread_local LastFound t_lastFound;
+
 // Releases the registry when the library is unloaded or the process ends.
 struct ReleaseAtUnload {
     ~ReleaseAtUnload() { delete g_registry.exchange(nullptr); }
@@ -28,6 +42,7 @@ ContextRegistry& ContextRegistry::instance() {
 }
 
 ContextRegistry::~ContextRegistry() {
+    g_destroyed.fetch_add(1, std::memory_order_acq_rel);
     for (auto& [handle, context] : m_live) wipeContext(*context);
 }
 
@@ -50,11 +65,20 @@ SHAContextHandle ContextRegistry::create() {
 
 SHAHashContext* ContextRegistry::find(SHAContextHandle handle) {
     if (handle == 0) return nullptr;
+    LastFound& last = t_lastFound;
+    if (last.handle == uintptr_t(handle) &&
+        last.destroyed == g_destroyed.load(std::memory_order_acquire)) {
+        return last.context->marker == kLiveMarker ? last.context : nullptr;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_live.find(uintptr_t(handle));
     if (it == m_live.end()) return nullptr;
     SHAHashContext* context = it->second.get();
-    return context->marker == kLiveMarker ? context : nullptr;
+    if (context->marker != kLiveMarker) return nullptr;
+    // Read under the lock: a destroy, which bumps the count under it too,
+    // cannot fall between the lookup and the remembering.
+    last = {uintptr_t(handle), context, g_destroyed.load(std::memory_order_acquire)};
+    return context;
 }
 
 bool ContextRegistry::destroy(SHAContextHandle handle) {
@@ -66,6 +90,7 @@ bool ContextRegistry::destroy(SHAContextHandle handle) {
         if (it == m_live.end()) return false;
         context = std::move(it->second);
         m_live.erase(it);
+        g_destroyed.fetch_add(1, std::memory_order_acq_rel);
     }
     wipeContext(*context);
     return true;

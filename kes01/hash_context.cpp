@@ -1,5 +1,6 @@
 #include "kes01/hash_context.h"
 
+#include <array>
 #include <cstring>
 
 namespace tavrel::kes01 {
@@ -77,10 +78,22 @@ void finishMessage(SHAHashContext& context, Compressor compress) {
 }
 
 void formatDigestText(const uint32_t digest[5], char* out) {
-    static const char kDigits[] = "0123456789abcdef";
+    // Two digits a byte from one table: the text is made for every record a
+    // table run hashes.
+    static constexpr auto kPairs = [] {
+        std::array<char, 512> pairs{};
+        constexpr char kDigits[] = "0123456789abcdef";
+        for (size_t byte = 0; byte < 256; ++byte) {
+            pairs[2 * byte] = kDigits[byte >> 4];
+            pairs[2 * byte + 1] = kDigits[byte & 0xF];
+        }
+        return pairs;
+    }();
     for (int word = 0; word < 5; ++word) {
-        for (int digit = 0; digit < 8; ++digit) {
-            *out++ = kDigits[(digest[word] >> (28 - 4 * digit)) & 0xF];
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const size_t byte = (digest[word] >> shift) & 0xFF;
+            *out++ = kPairs[2 * byte];
+            *out++ = kPairs[2 * byte + 1];
         }
         *out++ = word < 4 ? '-' : '\0';
     }

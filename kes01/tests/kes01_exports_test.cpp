@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -299,6 +302,42 @@ TEST_F(Kes01ExportsTest, DestroyedHandleIsRefusedByEveryExportAndNeverHandedOutA
     EXPECT_EQ(k.destroy(handle), KES01_INVALID_HANDLE);
     EXPECT_EQ(value, 7u);
     EXPECT_STREQ(buffer, "untouched");
+}
+
+TEST_F(Kes01ExportsTest, AHandleDestroyedByAnotherThreadIsRefusedWhereItWasUsedLast) {
+    // A thread that just used a handle remembers its context; a destroy
+    // elsewhere must still be seen there.
+    const SHAContextHandle handle = k.create();
+    ASSERT_NE(handle, 0);
+    const SHAContextHandle other = k.create();
+    ASSERT_NE(other, 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int step = 0;
+    int32_t before = -1, after = -1, otherAfter = -1;
+    std::thread user([&] {
+        before = k.update(handle, "abc", 3);
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            step = 1;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return step == 2; });
+        }
+        after = k.update(handle, "abc", 3);
+        otherAfter = k.update(other, "abc", 3);
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return step == 1; });
+        EXPECT_EQ(k.destroy(handle), 0);
+        step = 2;
+        changed.notify_all();
+    }
+    user.join();
+    EXPECT_EQ(before, 0);
+    EXPECT_EQ(after, KES01_INVALID_HANDLE);
+    EXPECT_EQ(otherAfter, 0) << "a live context was lost with the destroyed one";
+    EXPECT_EQ(k.destroy(other), 0);
 }
 
 TEST_F(Kes01ExportsTest, ForeignMemoryIsRefusedEvenWhenItCarriesTheLiveMarker) {
