@@ -165,8 +165,8 @@ int Table::loadRecord(uint32_t recno) {
     m_scratch.resize(m_header.layout.recordLength);
     int rc = readRecordBytes(recno, m_scratch.data());
     if (rc != 0) return rc;
-    m_record.assign(m_scratch.begin(), m_scratch.end());
-    m_original.assign(m_scratch.begin(), m_scratch.end());
+    m_original.swap(m_scratch);
+    m_record = m_original;
     forgetMemos();
     m_recno = recno;
     m_eof = m_bof = false;

@@ -162,6 +162,7 @@ CdxStatus CdxIndex::load(std::string* message) {
     }
     std::sort(m_tags.begin(), m_tags.end(),
               [](const auto& a, const auto& b) { return a->m_headerOffset < b->m_headerOffset; });
+    collectTagReads();
     ++m_generation;
     return CdxStatus::Ok;
 }
@@ -272,8 +273,39 @@ CdxStatus CdxIndex::addTag(const TagSpec& def, std::string* message) {
         m_dirTree->insert(reinterpret_cast<const uint8_t*>(dirKey.data()), tag->m_headerOffset);
     if (r != TreeResult::Ok) return fromTree(r);
     m_tags.push_back(std::move(tag));
+    collectTagReads();
     ++m_generation;
     return CdxStatus::Ok;
+}
+
+void CdxIndex::collectTagReads() {
+    std::vector<std::pair<uint32_t, uint32_t>> reads;
+    for (const auto& t : m_tags) {
+        for (const Expression* e : {t->m_key.get(), t->m_filter.get()}) {
+            if (e) reads.insert(reads.end(), e->reads().begin(), e->reads().end());
+        }
+    }
+    std::sort(reads.begin(), reads.end());
+    m_tagReads.clear();
+    for (const auto& [offset, length] : reads) {
+        if (!m_tagReads.empty() &&
+            offset <= uint64_t(m_tagReads.back().first) + m_tagReads.back().second) {
+            auto& last = m_tagReads.back();
+            last.second = std::max<uint32_t>(last.second, offset + length - last.first);
+        } else {
+            m_tagReads.emplace_back(offset, length);
+        }
+    }
+}
+
+bool CdxIndex::tagInputsDiffer(std::span<const uint8_t> before,
+                               std::span<const uint8_t> after) const {
+    if (before.empty() || after.empty() || before.size() != after.size()) return true;
+    for (const auto& [offset, length] : m_tagReads) {
+        if (uint64_t(offset) + length > before.size()) return true;
+        if (std::memcmp(before.data() + offset, after.data() + offset, length) != 0) return true;
+    }
+    return false;
 }
 
 CdxTag* CdxIndex::findTag(std::string_view name) {
@@ -319,6 +351,9 @@ CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
                                 std::span<const uint8_t> after) {
     CdxStatus s = checkChange(recno, before, after);
     if (s != CdxStatus::Ok) return s;
+    // A change no tag reads (a checksum stamped, a memo rewritten) leaves
+    // every tag, its cache and the cursors on it as they are.
+    if (!tagInputsDiffer(before, after)) return CdxStatus::Ok;
     m_cache.trim();
     ++m_generation;
     const bool deferred = before.empty() && m_deferAppends;

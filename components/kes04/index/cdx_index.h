@@ -218,6 +218,8 @@ class CdxIndex {
                       std::string* message);
     CdxStatus writeHeader(uint32_t offset, const TagHeader& header);
     CdxStatus fromTree(TreeResult r);
+    void collectTagReads();
+    bool tagInputsDiffer(std::span<const uint8_t> before, std::span<const uint8_t> after) const;
     void deferAppend(CdxTag& tag, uint32_t recno, const std::string& key);
     CdxStatus makeRoom(CdxTag& tag);
     CdxStatus spillBatch(CdxTag& tag);
@@ -238,6 +240,8 @@ class CdxIndex {
     bool m_dirHeaderDirty = false;
     std::unique_ptr<TagTree> m_dirTree;
     std::vector<std::unique_ptr<CdxTag>> m_tags;
+    // The record bytes any tag's key or filter reads, merged, in order.
+    std::vector<std::pair<uint32_t, uint32_t>> m_tagReads;
     uint64_t m_generation = 1;
     bool m_deferAppends = false;
     size_t m_batchBytes = kAppendBatchBytes;

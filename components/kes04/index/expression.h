@@ -79,6 +79,8 @@ class Expression {
     // reads (its fields, and the deletion flag for DELETED()). When they do
     // not, the expression has the same value for both.
     bool inputsDiffer(std::span<const uint8_t> before, std::span<const uint8_t> after) const;
+    // The byte ranges of the record the expression reads, as offset and length.
+    const std::vector<std::pair<uint32_t, uint32_t>>& reads() const { return m_reads; }
 
     // The parsed tree; opaque outside the evaluator.
     struct Node;

@@ -180,6 +180,46 @@ TEST_F(CdxIndexTest, FiltersKeepRecordsOutAndFollowChanges) {
     expectSound();
 }
 
+TEST_F(CdxIndexTest, OnlyChangesToBytesATagReadsTouchTheIndex) {
+    // NAME reads bytes 1-20; DAY with its FLAG filter bytes 41-49, one range
+    // once merged. CODE, AMOUNT and NOTE lie outside, and so does the
+    // deletion flag (no DELETED() here).
+    CdxTag& name = addTag("NAME", "NAME");
+    CdxTag& day = addTag("DAY", "DAY", "FLAG");
+    auto row = [&](const std::string& n, const std::string& d) {
+        std::vector<uint8_t> r = records.make(n, "1", 5, d);
+        records.set(r, "FLAG", "T");
+        return r;
+    };
+    ASSERT_EQ(append(row("b", "20240101")), CdxStatus::Ok);
+    ASSERT_EQ(append(row("b", "20230101")), CdxStatus::Ok);
+    ASSERT_EQ(index->flush(), CdxStatus::Ok);
+    const uint64_t generation = index->generation();
+
+    std::vector<uint8_t> r = table.rows[0];
+    records.set(r, "CODE", "changed");
+    records.set(r, "AMOUNT", "-99");
+    records.set(r, "NOTE", "a long note no key reads");
+    r[0] = '*';
+    ASSERT_EQ(change(1, r), CdxStatus::Ok);
+    EXPECT_EQ(index->generation(), generation) << "a change no tag reads moved the cursors";
+    expectSound();
+
+    // The last byte of NAME and the FLAG byte closing the merged range count:
+    // record 1 moves behind its equal-named neighbour.
+    EXPECT_EQ(walk(name), (std::vector<uint32_t>{1, 2}));
+    r = table.rows[0];
+    r[20] = 'z';
+    ASSERT_EQ(change(1, r), CdxStatus::Ok);
+    EXPECT_EQ(walk(name), (std::vector<uint32_t>{2, 1}));
+    r = table.rows[1];
+    records.set(r, "FLAG", "F");
+    ASSERT_EQ(change(2, r), CdxStatus::Ok);
+    EXPECT_EQ(walk(day), (std::vector<uint32_t>{1}));
+    EXPECT_GT(index->generation(), generation);
+    expectSound();
+}
+
 TEST_F(CdxIndexTest, Uniqueness20RefusesADuplicateAndChangesNothing) {
     CdxTag& code = addTag("CODE", "CODE", "", kUniqueRefuse);
     CdxTag& name = addTag("NAME", "NAME");
