@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace tavrel::tables {
 
@@ -95,10 +96,16 @@ ChecksumMaker::~ChecksumMaker() {
 }
 
 std::optional<std::string> ChecksumMaker::make(std::string_view text) {
+    std::string checksum(kChecksumLength, ' ');
+    if (!make(text, checksum.data())) return std::nullopt;
+    return checksum;
+}
+
+bool ChecksumMaker::make(std::string_view text, char* checksum) {
     if (m_handle == 0) m_handle = m_library.SHACreateContext();
     if (m_handle == 0) {
         m_library.log("Checksum not made: " + m_library.fileName() + " gave no hashing context");
-        return std::nullopt;
+        return false;
     }
     char digest[46] = {};
     const auto failure = hashInto(m_library, m_handle, text, digest);
@@ -107,15 +114,15 @@ std::optional<std::string> ChecksumMaker::make(std::string_view text) {
         m_handle = 0;
         m_library.log("Checksum not made: " + m_library.fileName() + " " + failure->first +
                       " returned " + std::to_string(int32_t(failure->second)));
-        return std::nullopt;
+        return false;
     }
     // The digest text is "H0-H1-H2-H3-H4", eight digits a word; the checksum
     // puts the words in the order H4, H2, H0, H3, H1.
-    const std::string_view words(digest, 44);
-    std::string checksum;
-    checksum.reserve(40);
-    for (int word : {4, 2, 0, 3, 1}) checksum.append(words.substr(size_t(word) * 9, 8));
-    return checksum;
+    for (int word : {4, 2, 0, 3, 1}) {
+        std::memcpy(checksum, digest + size_t(word) * 9, 8);
+        checksum += 8;
+    }
+    return true;
 }
 
 }  // namespace tavrel::tables

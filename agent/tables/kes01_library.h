@@ -61,11 +61,14 @@ class Kes01Library {
     ExportBinding m_exports;
 };
 
+// Characters of a checksum text.
+inline constexpr size_t kChecksumLength = 40;
+
 // The record checksum text of `text`: the SHA-1 digest of its bytes (one byte
 // per character, as stored in the tables) as 40 lower-case hexadecimal digits,
 // the digest words in the order H4, H2, H0, H3, H1. Each call uses its own
-// hashing context (see ChecksumMaker for runs). nullopt when the library cannot be bound or one of its
-// calls fails; the reason is logged.
+// hashing context (see ChecksumMaker for runs). nullopt when the library
+// cannot be bound or one of its calls fails; the reason is logged.
 std::optional<std::string> MakeChecksumText(Kes01Library& library, std::string_view text);
 
 // MakeChecksumText for many texts in a row (a run over a table): one hashing
@@ -80,6 +83,9 @@ class ChecksumMaker {
 
     // As MakeChecksumText(library, text).
     std::optional<std::string> make(std::string_view text);
+    // The same into `checksum`, kChecksumLength bytes (no terminating zero);
+    // false when no checksum was made (the reason is logged).
+    bool make(std::string_view text, char* checksum);
 
   private:
     Kes01Library& m_library;

@@ -133,6 +133,7 @@ ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mo
     ChecksumMaker maker(tools.kes01);
     ChecksumResult result = ChecksumResult::kDone;
     std::string text;
+    char checksum[kChecksumLength];
     const long count = K4(library, d4recCountDo, data);
     for (long recno = 1; recno <= count && result == ChecksumResult::kDone; ++recno) {
         if (!goForWrite(tools.engine, data, recno)) {
@@ -140,14 +141,12 @@ ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mo
             break;
         }
         recordText(library, fields, appendRaw, text);
-        const auto checksum = maker.make(text);
-        if (!checksum) {
+        if (!maker.make(text, checksum)) {
             tools.kes01.log("CHECK_SUM of record " + std::to_string(recno) +
                             " not written: no checksum");
             result = ChecksumResult::kNotMade;
         } else if (checksumField == nullptr ||
-                   K4(library, f4assignNVB, checksumField, checksum->data(),
-                      int(checksum->size())) != 0) {
+                   K4(library, f4assignNVB, checksumField, checksum, int(kChecksumLength)) != 0) {
             if (checksumField != nullptr) tools.engine.checkError("f4assignNVB CHECK_SUM");
             result = ChecksumResult::kNotMade;
         }
