@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "agent/tables/descriptor_scan.h"
 #include "agent/tables/engine_fields.h"
@@ -25,8 +26,12 @@ struct StepFrame {
 };
 
 using ItemWork = std::function<int32_t(TBL_UPDATE& item, size_t index)>;
+using StepEnd = std::function<int32_t()>;
 
-int32_t runStep(ConversionRun& run, const StepFrame& frame, const ItemWork& work) {
+// `end`, when given, runs after the last item of a step that did not fail and
+// gives the step's result.
+int32_t runStep(ConversionRun& run, const StepFrame& frame, const ItemWork& work,
+                const StepEnd& end = {}) {
     const size_t count = run.items.Count();
     run.write(1100, std::string(frame.name) + std::to_string(count));
     run.checkEngine(frame.name);
@@ -42,6 +47,7 @@ int32_t runStep(ConversionRun& run, const StepFrame& frame, const ItemWork& work
         run.tools.progress.ProgressValue(2, int64_t(i), -1);
         if (frame.yields) run.yield();
     }
+    if (result == kContinue && end) result = end();
     run.write(1101, std::string(frame.finishName) + std::to_string(result));
     return result;
 }
@@ -163,18 +169,35 @@ int32_t Tavrel_COPYDATA(ConversionRun& run) {
 
 int32_t Tavrel_CURTABLE_BACKUP(ConversionRun& run) {
     const StepFrame frame{"Tavrel_CURTABLE_BACKUP ", "Tavrel_CURTABLE_BACKUP ", false, true};
-    return runStep(run, frame, [&](TBL_UPDATE& item, size_t) {
+    // Every table goes into the archive first and the archive is written once
+    // at the end: each write copies the whole archive, so writing it a table
+    // at a time would copy the first table once for every table after it.
+    std::vector<TBL_UPDATE*> saved;
+    const auto add = [&](TBL_UPDATE& item, size_t) {
         if (!present(item, 0) || !present(item, 1)) return kContinue;
         closeTable(run, &item.TBLFile[0]);
         if (item.TBLCopiedData == 0) return kContinue;
-        item.TBLCopied[0] = UPDTABLE_BACKUP_FILESPUT(
-            run, item.FOLDER_GET(kCurrent), item.TABLE_NAME(kCurrent), run.names.applicationFolder);
-        if (item.TBLCopied[0] != kSavedInArchive) {
+        if (!addTableToArchive(run, item.FOLDER_GET(kCurrent), item.TABLE_NAME(kCurrent),
+                               run.names.applicationFolder)) {
             return int32_t(ConversionCode::kBackupSaveFailed);
         }
-        run.write(1421, item.FILE_GET(kCurrent));
+        saved.push_back(&item);
         return kContinue;
-    });
+    };
+    const auto write = [&] {
+        if (saved.empty()) return kContinue;
+        run.tools.progress.ProgressText(2, run.backupArchive);
+        if (!writeArchive(run)) return int32_t(ConversionCode::kBackupSaveFailed);
+        for (TBL_UPDATE* item : saved) {
+            item->TBLCopied[0] = kSavedInArchive;
+            run.write(1421, item->FILE_GET(kCurrent));
+        }
+        return kContinue;
+    };
+    const int32_t result = runStep(run, frame, add, write);
+    // A step that failed half-way leaves the archive as it was.
+    if (result != kContinue) run.archive.discard();
+    return result;
 }
 
 int32_t Tavrel_NEWTABLE_INSTALL(ConversionRun& run) {

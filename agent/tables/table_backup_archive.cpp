@@ -47,22 +47,29 @@ bool openArchive(ConversionRun& run) {
 
 int32_t UPDTABLE_BACKUP_FILESPUT(ConversionRun& run, const std::string& folder,
                                  const std::string& name, const std::string& applicationFolder) {
+    const bool added = addTableToArchive(run, folder, name, applicationFolder);
+    const bool written = added && writeArchive(run);
+    run.archive.close();
+    return written ? kSavedInArchive : 0;
+}
+
+bool addTableToArchive(ConversionRun& run, const std::string& folder, const std::string& name,
+                       const std::string& applicationFolder) {
     zip::ZipArchive& archive = run.archive;
-    if (!openArchive(run) && archive.create() != 0) return 0;
+    if (!archive.isOpen() && !openArchive(run) && archive.create() != 0) return false;
     archive.options().targetFolder = applicationFolder;
     // The archive exists to put tables back, soon or never: the tables are
     // stored as they are, which takes a fraction of the time deflating them
     // would (the conversion's disk use grows by the tables' size).
     archive.options().compressionLevel = 0;
     int added = 0;
-    const int rc = archive.addFiles(tableFileList(folder, name), &added);
-    int32_t result = 0;
-    if (rc == 0 && added > 0) {
-        platform::crashPoint("write backup archive " + run.backupArchive);
-        if (archive.close() == 0) result = kSavedInArchive;
-    }
-    archive.close();
-    return result;
+    return archive.addFiles(tableFileList(folder, name), &added) == 0 && added > 0;
+}
+
+bool writeArchive(ConversionRun& run) {
+    if (!run.archive.isOpen()) return false;
+    platform::crashPoint("write backup archive " + run.backupArchive);
+    return run.archive.close() == 0;
 }
 
 int32_t UPDTABLE_BACKUP_FILESGET(ConversionRun& run, const std::string& folder,

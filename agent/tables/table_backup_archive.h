@@ -18,6 +18,15 @@ namespace tavrel::tables {
 // writes it: 1001, or 0 when no file was taken or the archive cannot be written.
 int32_t UPDTABLE_BACKUP_FILESPUT(ConversionRun& run, const std::string& folder,
                                  const std::string& name, const std::string& applicationFolder);
+// The two halves of UPDTABLE_BACKUP_FILESPUT, for saving several tables with
+// one write of the archive: the table's files added to the archive (opened,
+// or made when missing, on the first call), false when no file was taken;
+// then the archive written with everything added, false when it cannot be
+// (the archive on disk is then as it was before the first add).
+bool addTableToArchive(ConversionRun& run, const std::string& folder, const std::string& name,
+                       const std::string& applicationFolder);
+bool writeArchive(ConversionRun& run);
+
 // Extracts the table's saved files to their places: 1005, or 0.
 int32_t UPDTABLE_BACKUP_FILESGET(ConversionRun& run, const std::string& folder,
                                  const std::string& name, const std::string& applicationFolder);

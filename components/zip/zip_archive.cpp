@@ -18,9 +18,7 @@ bool hasFolderPart(std::string_view item) {
 
 ZipArchive::ZipArchive() = default;
 
-ZipArchive::~ZipArchive() {
-    if (m_zip) zip_discard(zipOf(m_zip));
-}
+ZipArchive::~ZipArchive() { discard(); }
 
 int ZipArchive::fail(ZipResult result, std::string detail) {
     m_lastError = int(result);
@@ -83,6 +81,13 @@ int ZipArchive::close() {
         return fail(ZipResult::kCloseFailed, "cannot write " + m_fileName + ": " + text);
     }
     return succeed();
+}
+
+void ZipArchive::discard() {
+    if (!m_zip) return;
+    zip_discard(zipOf(m_zip));
+    m_zip = nullptr;
+    m_selected.clear();
 }
 
 int ZipArchive::entryCount() const {

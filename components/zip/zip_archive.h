@@ -80,6 +80,9 @@ class ZipArchive {
     // Writes added files (if any) and closes. kCloseFailed when the writing
     // fails; the archive is closed either way. Closing a closed archive is 0.
     int close();
+    // Closes without writing: the file stays as it was before the archive was
+    // opened or made, whatever was added since.
+    void discard();
     bool isOpen() const { return m_zip != nullptr; }
 
     // Entries are counted from 0; 0 / empty texts when no archive is open or

@@ -192,6 +192,30 @@ TEST_F(ZipArchiveTest, OperationsNeedAnOpenArchive) {
     EXPECT_EQ(m_zip.open(), int(ZipResult::kOpenFailed));
 }
 
+TEST_F(ZipArchiveTest, ADiscardedArchiveStaysAsItWas) {
+    m_box.write("src/A.DBF", "first table");
+    m_box.write("src/B.DBF", "second table");
+    m_zip.setFileName(m_box.path("made.zip").string());
+    ASSERT_EQ(m_zip.create(), 0);
+    m_zip.options().targetFolder = m_box.path("src").string();
+    ASSERT_EQ(m_zip.addFiles("A.DBF"), 0);
+    m_zip.discard();
+    EXPECT_FALSE(m_zip.isOpen());
+    EXPECT_FALSE(fs::exists(m_box.path("made.zip"))) << "a discarded new archive was written";
+
+    ASSERT_EQ(m_zip.create(), 0);
+    ASSERT_EQ(m_zip.addFiles("A.DBF"), 0);
+    ASSERT_EQ(m_zip.close(), 0) << m_zip.lastErrorText();
+    const std::string before = readBytes(m_box.path("made.zip"));
+    ASSERT_EQ(m_zip.open(), 0);
+    m_zip.options().targetFolder = m_box.path("src").string();
+    ASSERT_EQ(m_zip.addFiles("B.DBF"), 0);
+    m_zip.discard();
+    EXPECT_EQ(readBytes(m_box.path("made.zip")), before);
+    m_zip.discard();  // closed already: nothing to do
+    EXPECT_EQ(m_zip.close(), 0);
+}
+
 TEST_F(ZipArchiveTest, AddedFilesAreStoredRelativeToTheBaseFolder) {
     m_zip.setFileName(m_box.path("backup.zip").string());
     ASSERT_EQ(m_zip.create(), 0);
