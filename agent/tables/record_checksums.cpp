@@ -120,41 +120,53 @@ ChecksumResult StampRecordChecksum(ChecksumTools& tools, DATA4* data, int32_t mo
     return result;
 }
 
+ChecksumStamper::ChecksumStamper(ChecksumTools& tools, DATA4* data)
+    : m_tools(tools),
+      // The fields are looked up once for the whole run, not once a record.
+      m_fields(recordTextFields(tools.engine, data)),
+      m_checksumField(findField(tools.engine, data, "CHECK_SUM")),
+      m_maker(tools.kes01) {}
+
+bool ChecksumStamper::stampCurrent(long recno) {
+    Kes04Library& library = m_tools.engine.library();
+    char checksum[kChecksumLength];
+    recordText(library, m_fields, appendRaw, m_text);
+    if (!m_maker.make(m_text, checksum)) {
+        m_tools.kes01.log("CHECK_SUM of record " + std::to_string(recno) +
+                          " not written: no checksum");
+        return false;
+    }
+    if (m_checksumField == nullptr) return false;
+    if (K4(library, f4assignNVB, m_checksumField, checksum, int(kChecksumLength)) != 0) {
+        m_tools.engine.checkError("f4assignNVB CHECK_SUM");
+        return false;
+    }
+    return true;
+}
+
 ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mode) {
     flushAndUnlock(tools.engine, data);
     if (!checksumsAvailable(tools)) {
         applyMode(tools.engine, data, mode);
         return ChecksumResult::kNotMade;
     }
-    Kes04Library& library = tools.engine.library();
-    // The fields are looked up once for the whole run, not once a record.
-    const std::vector<FIELD4*> fields = recordTextFields(tools.engine, data);
-    FIELD4* checksumField = findField(tools.engine, data, "CHECK_SUM");
-    ChecksumMaker maker(tools.kes01);
+    ChecksumStamper stamper(tools, data);
     ChecksumResult result = ChecksumResult::kDone;
-    std::string text;
-    char checksum[kChecksumLength];
-    const long count = K4(library, d4recCountDo, data);
-    for (long recno = 1; recno <= count && result == ChecksumResult::kDone; ++recno) {
-        if (!goForWrite(tools.engine, data, recno)) {
+    const long count = K4(tools.engine.library(), d4recCountDo, data);
+    for (long recno = 1; recno <= count; ++recno) {
+        if (!goForWrite(tools.engine, data, recno) || !stamper.stampCurrent(recno)) {
             result = ChecksumResult::kNotMade;
             break;
-        }
-        recordText(library, fields, appendRaw, text);
-        if (!maker.make(text, checksum)) {
-            tools.kes01.log("CHECK_SUM of record " + std::to_string(recno) +
-                            " not written: no checksum");
-            result = ChecksumResult::kNotMade;
-        } else if (checksumField == nullptr ||
-                   K4(library, f4assignNVB, checksumField, checksum, int(kChecksumLength)) != 0) {
-            if (checksumField != nullptr) tools.engine.checkError("f4assignNVB CHECK_SUM");
-            result = ChecksumResult::kNotMade;
         }
     }
     // The last record's change is written by the mode's flush, or by the
     // caller's next move.
     if (!applyMode(tools.engine, data, mode)) result = ChecksumResult::kNotMade;
     return result;
+}
+
+ChecksumResult FinishStamping(ChecksumTools& tools, DATA4* data, int32_t mode) {
+    return applyMode(tools.engine, data, mode) ? ChecksumResult::kDone : ChecksumResult::kNotMade;
 }
 
 ChecksumResult StampChecksumsIfPresent(ChecksumTools& tools, DATA4* data, int32_t mode) {

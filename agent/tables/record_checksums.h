@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/tables/database_engine.h"
 #include "agent/tables/kes01_library.h"
@@ -55,6 +56,34 @@ ChecksumResult StampRecordChecksum(ChecksumTools& tools, DATA4* data, int32_t mo
 // checksum not made, a change the engine could not write) stops the run
 // there and is kNotMade too, as is a flush of the mode that failed.
 ChecksumResult StampTableChecksums(ChecksumTools& tools, DATA4* data, int32_t mode);
+// CHECK_SUM of one record after another, as StampTableChecksums makes them:
+// the fields looked up once and one hashing context for the whole run. For a
+// run that visits the records itself (a copy stamping each record it adds).
+class ChecksumStamper {
+  public:
+    ChecksumStamper(ChecksumTools& tools, DATA4* data);
+    ChecksumStamper(const ChecksumStamper&) = delete;
+    ChecksumStamper& operator=(const ChecksumStamper&) = delete;
+
+    // Whether the table has CHECK_SUM.
+    bool present() const { return m_checksumField != nullptr; }
+    // Assigns CHECK_SUM of the current record; the engine writes it with the
+    // record's next move or flush. False, with the reason logged, when no
+    // checksum was made or the assignment failed (or there is no CHECK_SUM).
+    bool stampCurrent(long recno);
+
+  private:
+    ChecksumTools& m_tools;
+    std::vector<FIELD4*> m_fields;
+    FIELD4* m_checksumField = nullptr;
+    ChecksumMaker m_maker;
+    std::string m_text;
+};
+
+// Ends a run of a ChecksumStamper as StampTableChecksums ends its own: applies
+// `mode`. kDone, or kNotMade when the flush the mode asks for failed.
+ChecksumResult FinishStamping(ChecksumTools& tools, DATA4* data, int32_t mode);
+
 // StampTableChecksums when the table has a field named CHECK_SUM (trimmed,
 // any case); otherwise nothing happens, not even the mode, and kDone.
 ChecksumResult StampChecksumsIfPresent(ChecksumTools& tools, DATA4* data, int32_t mode);

@@ -45,7 +45,8 @@ int copyValue(Kes04Library& library, FIELD4* from, FIELD4* to) {
 }
 
 // Copies the fields of the current source record into a new target record
-// and appends it. True when a record was added.
+// and appends it. True when a record was added; it is then the target's
+// current record.
 bool copyRecord(ConversionRun& run, DATA4* source, DATA4* target, const FieldPairs& pairs) {
     Kes04Library& library = run.library();
     if (K4(library, d4appendStart, target, short(0)) != 0) {
@@ -73,19 +74,35 @@ bool copyRecord(ConversionRun& run, DATA4* source, DATA4* target, const FieldPai
     return true;
 }
 
-void copyAllRecords(ConversionRun& run, DATA4* source, DATA4* target, long sourceCount,
+// Copies every source record; true when the target holds only records the
+// copy added and each got its CHECK_SUM on the way (false too when the
+// target has no CHECK_SUM).
+bool copyAllRecords(ConversionRun& run, DATA4* source, DATA4* target, long sourceCount,
                     long targetCount) {
     Kes04Library& library = run.library();
     const FieldPairs pairs = commonFields(run, source, target);
+    // Each record is stamped as it is added, while its bytes are at hand; a
+    // run over the finished table would read and write every record again.
+    ChecksumTools checksums{run.engine(), run.tools.kes01};
+    ChecksumStamper stamper(checksums, target);
+    bool stamped = stamper.present() && targetCount == 0;
     long read = 0;
     // Bounded by the record count, whatever positioning gives back.
     for (int step = K4(library, d4top, source); step == 0 && read < sourceCount;
          step = K4(library, d4skip, source, 1L)) {
-        if (copyRecord(run, source, target, pairs)) ++targetCount;
+        if (copyRecord(run, source, target, pairs)) {
+            ++targetCount;
+            if (stamped) stamped = stamper.stampCurrent(targetCount);
+        } else {
+            // The failed start of this record may have been the write of the
+            // last one's checksum.
+            stamped = false;
+        }
         ++read;
         run.tools.progress.ProgressValue(3, read, -1);
         run.tools.progress.ProgressValue(4, targetCount, -1);
     }
+    return stamped;
 }
 
 }  // namespace
@@ -167,9 +184,16 @@ int32_t TableCopyRecords(ConversionRun& run, TBL_UPDATE& item) {
     run.tools.progress.ProgressValue(3, 0, sourceCount);
     run.tools.progress.ProgressValue(4, 0, sourceCount);
     platform::crashPoint("copy records into " + to);
-    if (sourceCount > 0) copyAllRecords(run, source, target, sourceCount, targetCount);
+    const bool stamped =
+        sourceCount > 0 && copyAllRecords(run, source, target, sourceCount, targetCount);
+    // A run over the whole table stamps what the copy did not (and logs why).
     ChecksumTools checksums{run.engine(), run.tools.kes01};
-    StampChecksumsIfPresent(checksums, target, int32_t(StampingMode::kFlushUnlock));
+    const auto mode = int32_t(StampingMode::kFlushUnlock);
+    if (stamped) {
+        FinishStamping(checksums, target, mode);
+    } else {
+        StampChecksumsIfPresent(checksums, target, mode);
+    }
     run.write(1302, std::to_string(K4(library, d4recCountDo, source)),
               std::to_string(K4(library, d4recCountDo, target)));
     return 1;

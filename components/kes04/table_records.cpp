@@ -108,6 +108,13 @@ int Table::writeRecordBytes(uint32_t recno, const uint8_t* bytes) {
     const uint64_t at = m_header.headerLength + uint64_t(recno - 1) * length;
     if (!m_pending.empty() && at < m_pendingOffset + m_pending.size() &&
         at + length > m_pendingOffset) {
+        // A record changed while its append still waits (a checksum stamped
+        // right after the append) changes in the buffer and goes with it.
+        if (at >= m_pendingOffset && at + length <= m_pendingOffset + m_pending.size()) {
+            std::memcpy(m_pending.data() + (at - m_pendingOffset), bytes, length);
+            m_unsynced = true;
+            return 0;
+        }
         int rc = flushPending();
         if (rc != 0) return rc;
     }
