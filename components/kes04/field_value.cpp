@@ -122,7 +122,36 @@ void roundDecimal(Decimal d, unsigned decimals, std::string* whole, std::string*
     whole->erase(0, nz == std::string::npos ? whole->size() : nz);
 }
 
+// Whether `text` is already a number as formatNumber would store it in
+// `width` with `decimals` places: an optional minus (not on zero), the whole
+// part without leading zeros ("0" alone), then exactly `decimals` places.
+// A copy between tables of one structure meets nothing else.
+bool storedNumberForm(std::string_view text, uint32_t width, unsigned decimals) {
+    if (text.empty() || text.size() > width) return false;
+    size_t at = text[0] == '-' ? 1 : 0;
+    const size_t wholeStart = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    const size_t wholeLength = at - wholeStart;
+    if (wholeLength == 0 || (wholeLength > 1 && text[wholeStart] == '0')) return false;
+    bool nonZero = wholeLength > 1 || text[wholeStart] != '0';
+    if (decimals > 0) {
+        if (at == text.size() || text[at] != '.' || text.size() - at - 1 != decimals) return false;
+        for (++at; at < text.size(); ++at) {
+            if (text[at] < '0' || text[at] > '9') return false;
+            nonZero = nonZero || text[at] != '0';
+        }
+    }
+    return at == text.size() && (wholeStart == 0 || nonZero);
+}
+
 int assignNumeric(const FieldLayout& field, uint8_t* target, std::string_view text) {
+    const std::string_view value = trimmed(text);
+    if (storedNumberForm(value, field.length, field.decimals)) {
+        const size_t pad = field.length - value.size();
+        std::memset(target, ' ', pad);
+        std::memcpy(target + pad, value.data(), value.size());
+        return 0;
+    }
     bool blank = false;
     std::string stored = formatNumber(text, field.length, field.decimals, &blank);
     std::memcpy(target, stored.data(), field.length);

@@ -64,6 +64,26 @@ TEST(NumericAssignment, BlankAndGarbageTextFollowVal) {
     EXPECT_EQ(stored(field('N', 5, 2), "1e-999999"), " 0.00");
 }
 
+TEST(NumericAssignment, TextAlreadyInStoredFormGivesWhatFormattingGives) {
+    // A value copied from a table of the same structure is taken as it
+    // stands; every text must still be stored as formatting stores it.
+    const std::vector<std::string> texts = {
+        "0",     "0.00",  "-0.00", "-0",    "00.50", "0.5",   "12.50",  "-12.50", "12.5",
+        "12.",   ".50",   "-.50",  "1e2",   "+3.00", "3.001", "999.99", "-99.99", "1234567.89",
+        "12,50", "12.5x", "-",     "--1",   "0.25",  " 7.25", "7.25 ",  "0000",   "10"};
+    for (const auto& [width, decimals] :
+         std::vector<std::pair<uint32_t, uint8_t>>{{6, 2}, {4, 2}, {3, 2}, {5, 0}, {10, 2}, {2, 0}}) {
+        for (const std::string& text : texts) {
+            bool blank = false;
+            EXPECT_EQ(stored(field('N', width, decimals), text),
+                      formatNumber(text, width, decimals, &blank))
+                << "'" << text << "' in N(" << width << "," << int(decimals) << ")";
+        }
+    }
+    EXPECT_EQ(stored(field('N', 12, 2), "-500.25"), "     -500.25");
+    EXPECT_EQ(stored(field('N', 4, 2), "0.25"), "0.25");
+}
+
 TEST(DateAndLogicalAssignment, AcceptOnlyWhatTheTypeCanHold) {
     int rc = 0;
     EXPECT_EQ(stored(field('D', 8), "20240229", &rc), "20240229");
