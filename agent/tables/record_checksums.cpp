@@ -125,13 +125,42 @@ ChecksumStamper::ChecksumStamper(ChecksumTools& tools, DATA4* data)
       // The fields are looked up once for the whole run, not once a record.
       m_fields(recordTextFields(tools.engine, data)),
       m_checksumField(findField(tools.engine, data, "CHECK_SUM")),
-      m_maker(tools.kes01) {}
+      m_maker(tools.kes01) {
+    // Field positions within a record are fixed: whether the fields follow
+    // one another without a gap is seen once, on whatever record is current.
+    Kes04Library& library = tools.engine.library();
+    const char* first = m_fields.empty() ? nullptr : K4(library, f4ptr, m_fields.front());
+    size_t length = 0;
+    for (FIELD4* field : m_fields) {
+        const char* bytes = K4(library, f4ptr, field);
+        const long fieldLength = K4(library, f4len_v, field);
+        if (first == nullptr || bytes != first + length || fieldLength <= 0) return;
+        length += size_t(fieldLength);
+    }
+    m_textLength = length;
+}
+
+std::string_view ChecksumStamper::adjacentText() const {
+    Kes04Library& library = m_tools.engine.library();
+    const char* first = K4(library, f4ptr, m_fields.front());
+    const char* last = K4(library, f4ptr, m_fields.back());
+    const long lastLength = K4(library, f4len_v, m_fields.back());
+    // The record buffer may have been replaced since; the layout within it not.
+    if (first == nullptr || last == nullptr || last + lastLength != first + m_textLength) {
+        return {};
+    }
+    return {first, m_textLength};
+}
 
 bool ChecksumStamper::stampCurrent(long recno) {
     Kes04Library& library = m_tools.engine.library();
     char checksum[kChecksumLength];
-    recordText(library, m_fields, appendRaw, m_text);
-    if (!m_maker.make(m_text, checksum)) {
+    std::string_view text = m_textLength > 0 ? adjacentText() : std::string_view();
+    if (text.empty()) {
+        recordText(library, m_fields, appendRaw, m_text);
+        text = m_text;
+    }
+    if (!m_maker.make(text, checksum)) {
         m_tools.kes01.log("CHECK_SUM of record " + std::to_string(recno) +
                           " not written: no checksum");
         return false;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "agent/tables/database_engine.h"
@@ -73,9 +74,14 @@ class ChecksumStamper {
     bool stampCurrent(long recno);
 
   private:
+    // The record text where the fields lie side by side in the record, as
+    // they do when no name repeats: one stretch of the record buffer.
+    std::string_view adjacentText() const;
+
     ChecksumTools& m_tools;
     std::vector<FIELD4*> m_fields;
     FIELD4* m_checksumField = nullptr;
+    size_t m_textLength = 0;  // when the fields lie side by side, else 0
     ChecksumMaker m_maker;
     std::string m_text;
 };

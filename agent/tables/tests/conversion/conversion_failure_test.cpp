@@ -124,16 +124,20 @@ TEST_F(ConversionFailureTest, ANewTableThatCannotBeCreatedInTheSecondDataFolderU
 TEST_F(ConversionFailureTest, ABackupArchiveThatCannotBeWrittenEndsWith9710) {
     bool blocked = false;
     onYield = [&] {
-        // After the first table is saved, the archive can no longer be written.
-        if (blocked || !fs::is_regular_file(archiveFile())) return;
-        fs::rename(archiveFile(), archiveFile() + ".moved");
+        // Once the backup step has taken the first table, the archive can no
+        // longer be written where it goes.
+        if (blocked || conversionLogText().find("Tavrel_CURTABLE_BACKUP") == std::string::npos) {
+            return;
+        }
+        ASSERT_FALSE(fs::exists(archiveFile())) << "the archive is written once, at the end";
         fs::create_directory(archiveFile());
         blocked = true;
     };
     expectFailureLeavesEverythingAsItWas(9710);
     EXPECT_TRUE(blocked);
-    EXPECT_EQ(conversionLogText().find("Table Moved"), std::string::npos)
-        << "no table was installed";
+    const std::string log = conversionLogText();
+    EXPECT_EQ(log.find("Table Moved"), std::string::npos) << "no table was installed";
+    EXPECT_EQ(log.find("Table Pack"), std::string::npos) << "no table was reported saved";
 }
 
 // Ends the file size allowed to this process so that the next large copy
