@@ -55,6 +55,10 @@ struct FaultRule {
     std::optional<std::size_t> keptBytes;
 
     // Setters that read as a sentence: plan.failNth(...).leaving("partial").
+    FaultRule& onlyNth(int n) {
+        nth = n;
+        return *this;
+    }
     FaultRule& from(std::string sourcePath) {
         source = std::move(sourcePath);
         return *this;

@@ -78,6 +78,15 @@ TEST_F(FileFaultsTest, APathRuleMatchesRelativeToTheRootAndACopyByItsTarget) {
     EXPECT_EQ(copy("B.DAT", "SUB/B.DAT"), EIO);  // every copy into it
     EXPECT_EQ(copy("C.DAT", "SUB/C.DAT"), EROFS);
     EXPECT_EQ(copy("SUB/A.DAT", "C.DAT"), 0);  // C.DAT as target is not the source rule
+    // A path rule may also fail only the nth operation on that path.
+    plan.failOn(FileOperation::kDelete, "SUB/A.DAT", EBUSY).onlyNth(2);
+    EXPECT_EQ(deleteFile(dir / "B.DAT"), 0);
+    EXPECT_EQ(copy("A.DAT", "SUB/A2.DAT"), 0);
+    EXPECT_EQ(deleteFile(dir / "SUB" / "A2.DAT"), 0);
+    EXPECT_EQ(deleteFile(dir / "SUB" / "A.DAT"), 0);  // the first on that path
+    EXPECT_EQ(copy("A.DAT", "SUB/A.DAT"), 0);
+    EXPECT_EQ(deleteFile(dir / "SUB" / "A.DAT"), EBUSY);
+    EXPECT_TRUE(std::filesystem::exists(dir / "SUB" / "A.DAT"));
     // A path outside the root is recorded as given.
     TempFolder other;
     EXPECT_EQ(copyFile(dir / "A.DAT", other / "X.DAT", true), 0);
