@@ -46,8 +46,8 @@ struct FileCall {
 
 // What the operation does instead.
 struct FileFault {
-    int error = 0;             // 0: it runs as usual; else it fails with this number
-    std::size_t written = 0;   // kWrite: bytes written before failing (at most `size`)
+    int error = 0;            // 0: it runs as usual; else it fails with this number
+    std::size_t written = 0;  // kWrite: bytes written before failing (at most `size`)
 };
 
 class FileFaults {

@@ -126,9 +126,8 @@ int FaultPlan::countAfterFirstFault(FileOperation operation) const {
     auto first = std::find_if(m_events.begin(), m_events.end(),
                               [](const FileEvent& event) { return event.error != 0; });
     if (first == m_events.end()) return 0;
-    return int(std::count_if(std::next(first), m_events.end(), [&](const FileEvent& event) {
-        return event.operation == operation;
-    }));
+    return int(std::count_if(std::next(first), m_events.end(),
+                             [&](const FileEvent& event) { return event.operation == operation; }));
 }
 
 int FaultPlan::faultsInjected() const {

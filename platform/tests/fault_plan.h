@@ -76,10 +76,10 @@ struct FaultRule {
 // One operation asked of the platform layer.
 struct FileEvent {
     FileOperation operation;
-    std::string path;    // relative to the root; copy and move: the source
-    std::string target;  // copy and move: the target
+    std::string path;      // relative to the root; copy and move: the source
+    std::string target;    // copy and move: the target
     std::size_t size = 0;  // write: the bytes asked for
-    int error = 0;       // the error it was failed with; 0 when it ran
+    int error = 0;         // the error it was failed with; 0 when it ran
     // "path", or "source -> target" for a copy or move.
     std::string text() const;
 };

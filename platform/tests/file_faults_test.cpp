@@ -132,8 +132,8 @@ TEST_F(FileFaultsTest, AFailedAtomicWriteKeepsTheOldContentAtEitherStep) {
     // The second write gets to the rename, which fails: the written file goes.
     EXPECT_EQ(writeFileAtomic(dir / "LOG.TXT", "new log"), EIO);
     EXPECT_EQ(readBytes(dir / "LOG.TXT"), "old log");
-    EXPECT_EQ(listFiles(dir.path()), (std::vector<std::string>{"A.DAT", "B.DAT", "C.DAT",
-                                                                "LOG.TXT"}));
+    EXPECT_EQ(listFiles(dir.path()),
+              (std::vector<std::string>{"A.DAT", "B.DAT", "C.DAT", "LOG.TXT"}));
     EXPECT_EQ(writeFileAtomic(dir / "LOG.TXT", "third"), 0);
     EXPECT_EQ(readBytes(dir / "LOG.TXT"), "third");
     EXPECT_EQ(plan.count(FileOperation::kWriteFile, "LOG.TXT"), 3);
@@ -154,9 +154,9 @@ TEST_F(FileFaultsTest, ARandomAccessWriteCutShortKeepsWhatGotThrough) {
     plan.failOn(FileOperation::kOpen, "LOCKED.DBF", EACCES);
     plan.failNth(FileOperation::kWrite, 2, ENOSPC).keeping(3);
     int error = 0;
-    EXPECT_EQ(RandomAccessFile::open(dir / "LOCKED.DBF", RandomAccessFile::OpenMode::kCreateNew,
-                                     &error),
-              nullptr);
+    EXPECT_EQ(
+        RandomAccessFile::open(dir / "LOCKED.DBF", RandomAccessFile::OpenMode::kCreateNew, &error),
+        nullptr);
     EXPECT_EQ(error, EACCES);
     EXPECT_FALSE(std::filesystem::exists(dir / "LOCKED.DBF"));
     auto file = RandomAccessFile::open(dir / "T.DBF", RandomAccessFile::OpenMode::kCreateNew);

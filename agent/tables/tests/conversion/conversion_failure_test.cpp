@@ -225,9 +225,8 @@ TEST_F(ConversionFailureTest, AMoveBrokenOffBetweenTheFilesOfATablePutsAllTables
                                        app("DATA00/TABLES/CUSTOMER.DBF")),
               std::string::npos)
         << "the first table had been installed";
-    EXPECT_NE(
-        readBytes(conversionJournalFile(names.packageBackupFolder)).find("STATE ROLLEDBACK"),
-        std::string::npos);
+    EXPECT_NE(readBytes(conversionJournalFile(names.packageBackupFolder)).find("STATE ROLLEDBACK"),
+              std::string::npos);
 }
 
 TEST_F(ConversionFailureTest, ANewTableThatCannotBeRemovedFromTablenewFailsTheMove) {
