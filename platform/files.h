@@ -6,7 +6,9 @@
 // and open of a specified name goes through `findPath`/`resolvePath`.
 //
 // Functions that change the file system return 0 on success or the platform's
-// error number (errno here) on failure; none of them throws.
+// error number (errno here) on failure; none of them throws. Copies, moves,
+// deletes, folder creation and writeFileAtomic ask the test hook of
+// file_faults.h first.
 #pragma once
 
 #include <cstdint>

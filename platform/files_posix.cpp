@@ -9,6 +9,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/file_faults.h"
 #include "platform/files.h"
 
 namespace tavrel::platform {
@@ -99,13 +100,18 @@ std::optional<uint64_t> fileSize(const fs::path& path) {
 
 int ensureFolder(const fs::path& path) {
     if (folderExists(path)) return 0;
+    if (int rc = injectedFault(FileOperation::kMakeFolder, path)) return rc;
     std::error_code ec;
     fs::create_directories(resolvePath(path), ec);
     if (ec) return errorOf(ec);
     return folderExists(path) ? 0 : ENOTDIR;
 }
 
-int copyFile(const fs::path& from, const fs::path& to, bool overwrite) {
+namespace {
+
+// The copy itself, which a move across file systems uses without asking the
+// fault hook a second time.
+int copyExisting(const fs::path& from, const fs::path& to, bool overwrite) {
     auto source = findPath(from);
     if (!source) return ENOENT;
     const fs::path target = resolvePath(to);
@@ -116,17 +122,26 @@ int copyFile(const fs::path& from, const fs::path& to, bool overwrite) {
     return errorOf(ec);
 }
 
+}  // namespace
+
+int copyFile(const fs::path& from, const fs::path& to, bool overwrite) {
+    if (int rc = injectedFault(FileOperation::kCopy, from, &to)) return rc;
+    return copyExisting(from, to, overwrite);
+}
+
 int moveFile(const fs::path& from, const fs::path& to) {
+    if (int rc = injectedFault(FileOperation::kMove, from, &to)) return rc;
     auto source = findPath(from);
     if (!source) return ENOENT;
     const fs::path target = resolvePath(to);
     if (::rename(source->c_str(), target.c_str()) == 0) return 0;
     if (errno != EXDEV) return errno;
-    if (int rc = copyFile(*source, target, true)) return rc;
-    return deleteFile(*source);
+    if (int rc = copyExisting(*source, target, true)) return rc;
+    return ::unlink(source->c_str()) == 0 ? 0 : errno;
 }
 
 int deleteFile(const fs::path& path) {
+    if (int rc = injectedFault(FileOperation::kDelete, path)) return rc;
     auto found = findPath(path);
     if (!found) return ENOENT;
     return ::unlink(found->c_str()) == 0 ? 0 : errno;
@@ -241,6 +256,7 @@ int linkTarget(fs::path path, fs::path* target) {
 }  // namespace
 
 int writeFileAtomic(const fs::path& path, std::string_view content) {
+    if (int rc = injectedFault(FileOperation::kWriteFile, path)) return rc;
     fs::path target;
     if (const int rc = linkTarget(resolvePath(path), &target); rc != 0) return rc;
     // A rename would go round the file's read-only mark; honour it, as an open
@@ -257,6 +273,7 @@ int writeFileAtomic(const fs::path& path, std::string_view content) {
     // Keep the permissions of the file being replaced.
     if (rc == 0 && exists) ::fchmod(fd, st.st_mode & 07777);
     if (::close(fd) != 0 && rc == 0) rc = errno;
+    if (rc == 0) rc = injectedFault(FileOperation::kReplace, path);
     if (rc == 0 && ::rename(temp.c_str(), target.c_str()) != 0) rc = errno;
     if (rc != 0) ::unlink(temp.c_str());
     return rc;

@@ -13,7 +13,7 @@
 // they are unlocked or the object is destroyed.
 //
 // Every function returns 0 or the platform's error number (errno here); none
-// throws.
+// throws. Opens and writes ask the test hook of file_faults.h first.
 #pragma once
 
 #include <cstddef>
@@ -70,8 +70,12 @@ class RandomAccessFile {
 
   private:
     RandomAccessFile(int fd, bool writable) : m_fd(fd), m_writable(writable) {}
+    int writeAllAt(uint64_t offset, std::span<const uint8_t> bytes);
     int m_fd;
     bool m_writable;
+    // The path it was opened with, for the fault hook (file_faults.h); empty
+    // when no hook was installed at the open.
+    std::filesystem::path m_faultPath;
 };
 
 }  // namespace tavrel::platform

@@ -2,9 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
+#include "platform/file_faults.h"
 #include "platform/random_access_file.h"
 
 namespace tavrel::platform {
@@ -41,6 +43,10 @@ int setLock(int fd, short type, uint64_t offset, uint64_t length, bool wait) {
 
 std::unique_ptr<RandomAccessFile> RandomAccessFile::open(const std::filesystem::path& path,
                                                          OpenMode mode, int* error) {
+    if (const int rc = injectedFault(FileOperation::kOpen, path)) {
+        if (error) *error = rc;
+        return nullptr;
+    }
     int flags = O_CLOEXEC;
     bool writable = true;
     switch (mode) {
@@ -73,7 +79,10 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::open(const std::filesystem::
         return nullptr;
     }
     if (error) *error = 0;
-    return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(fd, writable));
+    std::unique_ptr<RandomAccessFile> file(new RandomAccessFile(fd, writable));
+    // The name only serves the fault hook, so it is kept only while one is installed.
+    if (fileFaults() != nullptr) file->m_faultPath = path;
+    return file;
 }
 
 RandomAccessFile::~RandomAccessFile() { ::close(m_fd); }
@@ -102,6 +111,20 @@ int RandomAccessFile::readExactAt(uint64_t offset, std::span<uint8_t> buffer) {
 }
 
 int RandomAccessFile::writeAt(uint64_t offset, std::span<const uint8_t> bytes) {
+    if (FileFaults* faults = fileFaults()) {
+        const FileFault fault =
+            faults->before(FileCall{FileOperation::kWrite, m_faultPath, nullptr, bytes.size()});
+        if (fault.error != 0) {
+            // A write cut short leaves what got through, as on a full disk.
+            const size_t part = std::min(fault.written, bytes.size());
+            if (const int rc = writeAllAt(offset, bytes.first(part))) return rc;
+            return fault.error;
+        }
+    }
+    return writeAllAt(offset, bytes);
+}
+
+int RandomAccessFile::writeAllAt(uint64_t offset, std::span<const uint8_t> bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, off_t(offset + done));

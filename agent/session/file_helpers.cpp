@@ -51,7 +51,10 @@ bool CopyOrMoveFile(std::string_view source, std::string_view target, bool overw
     const fs::path to(platformPath(target));
     if (platform::fileExists(from) && (overwrite || !platform::fileExists(to))) {
         platform::crashPoint("copy " + from.string() + " to " + to.string());
-        if (platform::copyFile(from, to, overwrite) == 0 && deleteSource) {
+        // A copy that broke off may leave part of the file, or the old one,
+        // at the target: that is no copy.
+        if (platform::copyFile(from, to, overwrite) != 0) return false;
+        if (deleteSource) {
             platform::crashPoint("delete " + from.string());
             platform::deleteFile(from);
         }

@@ -28,7 +28,8 @@ int EnsureFolder(std::string_view folder, bool create);
 // Copies `source` over `target` (with `overwrite`; without it an existing
 // target stays as it is) and, with `deleteSource`, removes the source after a
 // good copy (a move). Returns whether `target` exists afterwards, so a target
-// that stood before and was not overwritten also answers true.
+// that stood before and was not overwritten also answers true; a copy that was
+// tried and failed answers false, whatever it left at the target.
 bool CopyOrMoveFile(std::string_view source, std::string_view target, bool overwrite,
                     bool deleteSource);
 

@@ -8,14 +8,13 @@
 #include <algorithm>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "installer/installer.h"
+#include "platform/tests/fault_plan.h"
 #include "platform/tests/temp_folder.h"
 
 namespace tavrel::installer::testing {
@@ -110,85 +109,57 @@ class RecordingStarter : public ProgramStarter {
     std::vector<std::pair<std::string, std::string>> started;
 };
 
-// Real file operations, except those a test tells to fail. Copies are
-// recorded as "from -> to" with paths relative to the agent folder.
+// Real file operations, except those a test tells to fail: the failures and
+// the record of copies ("from -> to", paths relative to the agent folder) are
+// those of the shared fault plan, which sees every copy, delete and write the
+// installer makes through the platform layer. Installed while it lives; one
+// at a time.
 class FaultyFiles : public PlatformFileOperations {
   public:
-    explicit FaultyFiles(const fs::path& agentFolder) : m_root(agentFolder) {}
+    explicit FaultyFiles(const fs::path& agentFolder) : m_plan(agentFolder) {}
 
     // Makes the copy into the relative path `to` fail with `error`.
-    void failCopyTo(const std::string& to, int error) { m_copyFailures[to] = error; }
+    void failCopyTo(const std::string& to, int error) {
+        m_plan.failOn(platform::FileOperation::kCopy, to, error);
+    }
     // The same, after writing `leftover` where the copy was going, as a copy
     // that broke off half-way does.
     void failCopyLeaving(const std::string& to, int error, const std::string& leftover) {
-        m_copyFailures[to] = error;
-        m_leftovers[to] = leftover;
+        m_plan.failOn(platform::FileOperation::kCopy, to, error).leaving(leftover);
     }
     // Makes one particular copy, written "from -> to", fail with `error`.
-    void failCopy(const std::string& fromTo, int error) { m_copyFailures[fromTo] = error; }
-    void failDelete(const std::string& path, int error) { m_deleteFailures[path] = error; }
+    void failCopy(const std::string& fromTo, int error) {
+        const size_t arrow = fromTo.find(" -> ");
+        ASSERT_NE(arrow, std::string::npos) << fromTo;
+        m_plan.failOn(platform::FileOperation::kCopy, fromTo.substr(arrow + 4), error)
+            .from(fromTo.substr(0, arrow));
+    }
+    void failDelete(const std::string& path, int error) {
+        m_plan.failOn(platform::FileOperation::kDelete, path, error);
+    }
     // The file keeps an attribute that cannot be reset.
     void stuckAttributes(const std::string& path) { m_stuck.push_back(path); }
     // Makes the write of the relative path `path` fail with `error`, writing nothing.
-    void failWrite(const std::string& path, int error) { m_writeFailures[path] = error; }
-
-    int writeFile(const fs::path& path, const std::string& content) override {
-        if (auto it = m_writeFailures.find(relative(path)); it != m_writeFailures.end()) {
-            return it->second;
-        }
-        return PlatformFileOperations::writeFile(path, content);
+    void failWrite(const std::string& path, int error) {
+        m_plan.failOn(platform::FileOperation::kWriteFile, path, error);
     }
 
-    int copyFile(const fs::path& from, const fs::path& to) override {
-        if (int error = injectedCopyFailure(from, to)) return error;
-        return PlatformFileOperations::copyFile(from, to);
-    }
-    int replaceFile(const fs::path& from, const fs::path& to) override {
-        if (int error = injectedCopyFailure(from, to)) return error;
-        return PlatformFileOperations::replaceFile(from, to);
-    }
-    int deleteFile(const fs::path& path) override {
-        deletes.push_back(relative(path));
-        if (auto it = m_deleteFailures.find(relative(path)); it != m_deleteFailures.end()) {
-            return it->second;
-        }
-        return PlatformFileOperations::deleteFile(path);
-    }
     bool isNormal(const fs::path& path) override {
         for (const auto& stuck : m_stuck) {
-            if (relative(path) == stuck) return false;
+            if (m_plan.relative(path) == stuck) return false;
         }
         return PlatformFileOperations::isNormal(path);
     }
-    int copiesOf(const std::string& record) const {
-        return int(std::count(copies.begin(), copies.end(), record));
+    // The copies tried so far, failed ones included.
+    std::vector<std::string> copies() const {
+        return m_plan.records(platform::FileOperation::kCopy);
     }
-
-    std::vector<std::string> copies;
-    std::vector<std::string> deletes;
+    int copiesOf(const std::string& record) const {
+        return m_plan.count(platform::FileOperation::kCopy, record);
+    }
 
   private:
-    // Records the copy; the error number to fail it with, or 0.
-    int injectedCopyFailure(const fs::path& from, const fs::path& to) {
-        const std::string record = relative(from) + " -> " + relative(to);
-        copies.push_back(record);
-        if (auto it = m_copyFailures.find(record); it != m_copyFailures.end()) return it->second;
-        if (auto it = m_copyFailures.find(relative(to)); it != m_copyFailures.end()) {
-            if (auto left = m_leftovers.find(it->first); left != m_leftovers.end()) {
-                std::ofstream(to, std::ios::binary | std::ios::trunc) << left->second;
-            }
-            return it->second;
-        }
-        return 0;
-    }
-    std::string relative(const fs::path& path) const {
-        return fs::path(path).lexically_relative(m_root).generic_string();
-    }
-    fs::path m_root;
-    std::map<std::string, int> m_copyFailures;
-    std::map<std::string, std::string> m_leftovers;
-    std::map<std::string, int> m_deleteFailures;
-    std::map<std::string, int> m_writeFailures;
+    platform::testing::FaultPlan m_plan;
     std::vector<std::string> m_stuck;
 };
 

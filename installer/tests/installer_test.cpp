@@ -181,7 +181,7 @@ TEST_F(InstallerTest, ASetupProgramIsOfferedAndNothingIsInstalled) {
                                    "After Setup is Completed Restart the Kestmoor Tavrel Update"}));
     EXPECT_TRUE(view.runSetupEnabled);
     EXPECT_TRUE(view.exitEnabled);
-    EXPECT_TRUE(files.copies.empty());
+    EXPECT_TRUE(files.copies().empty());
     EXPECT_EQ(agent.read("NewVersion/TavrelUpdate1.exe"), "new agent");
     EXPECT_FALSE(agent.has("UPDATELOG.RES"));
     // Its attributes were reset to normal.
@@ -341,7 +341,7 @@ TEST_F(InstallerTest, AnEmptyOrMissingNewVersionFolderCountsAsSuccess) {
     for (bool withFolder : {true, false}) {
         SCOPED_TRACE(withFolder ? "empty folder" : "no folder");
         AgentFolder local;
-        FaultyFiles localFiles(local.path());
+        PlatformFileOperations localFiles;
         local.versions("UPDATE0011", "UPDATE0012");
         if (withFolder) local.makeFolder("NewVersion");
         RecordingView localView;
@@ -475,7 +475,7 @@ TEST_F(InstallerFailureTest, AFileWithStuckAttributesFailsBeforeAnyCopy) {
     openWindow();
     tick();
     expectOriginalsBack();
-    EXPECT_TRUE(files.copies.empty());
+    EXPECT_TRUE(files.copies().empty());
     EXPECT_EQ(agent.files("NewVersion"), std::vector<std::string>({"A.DLL", "B.DLL"}));
 }
 

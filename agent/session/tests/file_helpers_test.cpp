@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/session/tests/scratch_folder.h"
+#include "platform/tests/fault_plan.h"
 
 namespace tavrel::session {
 namespace {
@@ -52,6 +53,22 @@ TEST(FileHelpersTest, CopyOrMoveFileReportsWhetherTheTargetStands) {
     EXPECT_FALSE(
         CopyOrMoveFile((folder / "MOVED").string(), (folder / "NO" / "DIR").string(), true, false))
         << "a missing target folder is a failed copy";
+}
+
+TEST(FileHelpersTest, ACopyThatFailsIsAFailureThoughSomethingStandsAtTheTarget) {
+    ScratchFolder folder;
+    writeBytes(folder / "SRC", "the whole new file");
+    writeBytes(folder / "DST", "old");
+    platform::testing::FaultPlan plan(folder.path());
+    // Broken off after five bytes, and a copy over a file that stays as it was.
+    plan.failOn(platform::FileOperation::kCopy, "HALF", EIO).keeping(5);
+    plan.failOn(platform::FileOperation::kCopy, "DST", ENOSPC);
+    EXPECT_FALSE(CopyOrMoveFile((folder / "SRC").string(), (folder / "HALF").string(), true, true));
+    EXPECT_EQ(readBytes(folder / "HALF"), "the w");
+    EXPECT_FALSE(CopyOrMoveFile((folder / "SRC").string(), (folder / "DST").string(), true, true));
+    EXPECT_EQ(readBytes(folder / "DST"), "old");
+    EXPECT_EQ(readBytes(folder / "SRC"), "the whole new file") << "a failed move keeps the source";
+    EXPECT_EQ(plan.count(platform::FileOperation::kDelete), 0);
 }
 
 TEST(FileHelpersTest, DeleteFileIfExistsForcesOnlyWhenAsked) {

@@ -12,11 +12,14 @@
 #include "agent/history/log_text.h"
 #include "agent/session/tests/install_fixture.h"
 #include "platform/clock.h"
+#include "platform/tests/fault_plan.h"
 
 namespace tavrel::session {
 namespace {
 
 using namespace tavrel::session::testing;
+using platform::FileOperation;
+using platform::testing::FaultPlan;
 
 constexpr const char* kMark = "DATA00/TABLES/CONVERTED.MRK";
 
@@ -408,6 +411,115 @@ TEST_F(InstallTest, ARollbackCopyThatFailsIsReportedInPlaceOfTheOkLines) {
     EXPECT_TRUE(logHas("RollBack Folder FAILED"));
     EXPECT_FALSE(logHas("RollBack File OK"));
     EXPECT_FALSE(logHas("RollBack Folder OK"));
+}
+
+// --- failures injected through the fault plan --------------------------------
+
+class InstallFaultTest : public InstallTest {
+  protected:
+    // Four replaced files, one in a folder, and one added in a new folder.
+    void fourReplacedFilesAndANewOne() {
+        makePackage({{"TAVREL32.EXE", "program v101"},
+                     {"FORMS/MAIN.FRM", "main form v101 and longer than before"},
+                     {"NEWDIR/NEW.DAT", "new file"},
+                     {"FORMS/LIST.FRM", "list form v101"},
+                     {"README.TXT", "readme v101"}});
+    }
+    std::string backup(const std::string& relative) const {
+        return "UPDATE/TAVREL0101/BACKUP/" + relative;
+    }
+    InstallState journalState() const {
+        const auto journal = loadInstallJournal(
+            (folder / "UPDATE" / "TAVREL0101" / "BACKUP" / std::string(kInstallJournalName))
+                .string());
+        return journal ? journal->state : InstallState::kBackingUp;
+    }
+};
+
+TEST_F(InstallFaultTest, TheNthBackupCopyFailingRestoresOnlyTheCopiesBeforeIt) {
+    fourReplacedFilesAndANewOne();
+    const auto before = applicationFiles(folder.path());
+    {
+        FaultPlan plan(folder.path());
+        plan.failNth(FileOperation::kCopy, 3, ENOSPC);
+        install();
+        // Two good backups, the failing third; then only the two put back.
+        EXPECT_EQ(plan.records(FileOperation::kCopy),
+                  (std::vector<std::string>{"TAVREL32.EXE -> " + backup("TAVREL32.EXE"),
+                                            "FORMS/MAIN.FRM -> " + backup("FORMS/MAIN.FRM"),
+                                            "FORMS/LIST.FRM -> " + backup("FORMS/LIST.FRM"),
+                                            backup("TAVREL32.EXE") + " -> TAVREL32.EXE",
+                                            backup("FORMS/MAIN.FRM") + " -> FORMS/MAIN.FRM"}));
+        EXPECT_EQ(plan.count(FileOperation::kWrite), 0) << "nothing was extracted";
+    }
+    expectFailedHistory(kBackupFailedText);
+    EXPECT_TRUE(logHas("004. Current File could not be Moved: " + app() + "FORMS/LIST.FRM"));
+    EXPECT_FALSE(logHas("STAGE 3 - INSTALLING UPDATE FILES"));
+    EXPECT_EQ(applicationFiles(folder.path()), before);
+    EXPECT_EQ(journalState(), InstallState::kRolledBack);
+}
+
+TEST_F(InstallFaultTest, ABackupCopyThatBreaksOffHalfWayIsAFailureNotABackup) {
+    // The broken copy leaves part of the file where the backup was going: a
+    // backup that exists is not a backup that is whole.
+    fourReplacedFilesAndANewOne();
+    const auto before = applicationFiles(folder.path());
+    {
+        FaultPlan plan(folder.path());
+        plan.failOn(FileOperation::kCopy, backup("FORMS/MAIN.FRM"), EIO).keeping(4);
+        install();
+        EXPECT_EQ(plan.count(FileOperation::kWrite), 0) << "nothing was extracted";
+    }
+    expectFailedHistory(kBackupFailedText);
+    EXPECT_TRUE(logHas("002. Current File could not be Moved: " + app() + "FORMS/MAIN.FRM"));
+    EXPECT_EQ(applicationFiles(folder.path()), before);
+    EXPECT_EQ(journalState(), InstallState::kRolledBack);
+}
+
+TEST_F(InstallFaultTest, TheNthInstallCopyBreakingOffRestoresEverythingAndAddsNothing) {
+    fourReplacedFilesAndANewOne();
+    const auto before = applicationFiles(folder.path());
+    {
+        FaultPlan plan(folder.path());
+        // Each small entry is written in one piece: the fourth write is the
+        // fourth file extracted, cut short after a few bytes.
+        plan.failNth(FileOperation::kWrite, 4, ENOSPC).keeping(3);
+        install();
+        const auto writes = plan.records(FileOperation::kWrite);
+        ASSERT_EQ(writes.size(), 4u);
+        EXPECT_EQ(writes[3], "FORMS/LIST.FRM" + std::string(zip::kPartialFileSuffix));
+        EXPECT_EQ(plan.countAfterFirstFault(FileOperation::kWrite), 0);
+    }
+    expectFailedHistory(kInstallFailedText);
+    EXPECT_TRUE(logHas("003. Installed Update File: " + app() + "NEWDIR/NEW.DAT"));
+    EXPECT_TRUE(logHas("004. Install Update File Failed: " + app() + "FORMS/LIST.FRM"));
+    EXPECT_FALSE(logHas("005. Installed Update File: " + app() + "README.TXT"));
+    // The new file and its folder gone, no partial file left, the three
+    // replaced files back byte for byte, README.TXT never touched.
+    EXPECT_EQ(applicationFiles(folder.path()), before);
+    EXPECT_EQ(journalState(), InstallState::kRolledBack);
+}
+
+TEST_F(InstallFaultTest, ARollbackCopyThatFailsLeavesTheJournalForTheNextAttempt) {
+    fourReplacedFilesAndANewOne();
+    const auto before = applicationFiles(folder.path());
+    {
+        FaultPlan plan(folder.path());
+        plan.failNth(FileOperation::kWrite, 4, ENOSPC);
+        plan.failOn(FileOperation::kCopy, "TAVREL32.EXE", EIO);
+        install();
+        EXPECT_EQ(plan.count(FileOperation::kCopy, backup("FORMS/MAIN.FRM") + " -> FORMS/MAIN.FRM"),
+                  1)
+            << "the other files are still put back";
+    }
+    expectFailedHistory(kInstallFailedText);
+    EXPECT_TRUE(logHas("RollBack File FAILED"));
+    EXPECT_EQ(readBytes(folder / "TAVREL32.EXE"), "program v101");
+    // Unfinished, so that the next installation undoes it first; which it can
+    // now that copies work again.
+    EXPECT_EQ(journalState(), InstallState::kInstalling);
+    EXPECT_EQ(installer.recoverInterruptedInstallations(), 0);
+    EXPECT_EQ(applicationFiles(folder.path()), before);
 }
 
 }  // namespace

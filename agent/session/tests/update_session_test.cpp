@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/session/tests/update_session_fixture.h"
+#include "platform/tests/fault_plan.h"
 
 namespace tavrel::session::testing {
 namespace {
@@ -230,6 +231,25 @@ TEST_F(SessionTest, CutTransferStopsAtThatPackageAndTheNextSessionInstallsFromIt
               (std::vector<std::string>{"TAVREL0124.ZIP", "TAVREL0125.ZIP"}));
     EXPECT_EQ(installation->contents[0], big);
     EXPECT_EQ(appLevel(), "TAVREL0125");
+}
+
+TEST_F(SessionTest, APackageThatCannotBeMovedIntoItsFolderIsNotInstalledFromAnOlderCopy) {
+    startServer();
+    server->put(kFolder4 + "TAVREL0123.ZIP", packageBytes("TAVREL0123"));
+    setLevels("TAVREL0122", "UPDATE0011");
+    // An earlier attempt left its copy in the package folder.
+    fs::create_directories(applicationFolder() / "UPDATE/TAVREL0123");
+    writeBytes(applicationFolder() / "UPDATE/TAVREL0123/TAVREL0123.ZIP", "older copy");
+    open(true);
+    platform::testing::FaultPlan plan(applicationFolder());
+    plan.failOn(platform::FileOperation::kCopy, "UPDATE/TAVREL0123/TAVREL0123.ZIP", ENOSPC);
+    session->cmdConnectClick();
+    EXPECT_EQ(plan.faultsInjected(), 1);
+    EXPECT_TRUE(installation->installed.empty());
+    EXPECT_EQ(appLevel(), "TAVREL0122");
+    EXPECT_EQ(window->linesStarting("RESULT: ").back(),
+              "RESULT: DOWNLOAD FAILED TAVREL UPDATE: TAVREL0123");
+    EXPECT_EQ(session->lastSessionResult(), int(SessionResult::kInstallFailed));
 }
 
 TEST_F(SessionTest, StalledServerEndsTheSessionWithinTheStallLimit) {

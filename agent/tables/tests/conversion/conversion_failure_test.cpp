@@ -5,17 +5,21 @@
 #include <sys/resource.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
 #include "agent/tables/conversion_journal.h"
 #include "agent/tables/engine_fields.h"
 #include "agent/tables/tests/conversion/conversion_fixture.h"
+#include "platform/tests/fault_plan.h"
 
 namespace tavrel::tables::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::FileOperation;
+using platform::testing::FaultPlan;
 using platform::testing::readBytes;
 
 class ConversionFailureTest : public ConversionTest {
@@ -187,6 +191,55 @@ TEST_F(ConversionFailureTest, AMoveThatFailsHalfwayPutsBackTheTablesAlreadyInsta
                                        app("DATA00/TABLES/CUSTOMER.DBF")),
               std::string::npos)
         << "the first table had been installed";
+}
+
+// The copies of the table moves (from a TABLENEW folder) in the order tried,
+// with whether each was failed.
+std::vector<std::string> tableMoveCopies(const FaultPlan& plan) {
+    std::vector<std::string> copies;
+    for (const auto& event : plan.events()) {
+        if (event.operation != FileOperation::kCopy ||
+            event.path.find("/TABLENEW/") == std::string::npos)
+            continue;
+        copies.push_back(event.target + (event.error != 0 ? " failed" : ""));
+    }
+    return copies;
+}
+
+TEST_F(ConversionFailureTest, AMoveBrokenOffBetweenTheFilesOfATablePutsAllTablesBack) {
+    // DATA01's CUSTOMER has its new .DBF and .CDX over the current ones when
+    // the copy of its memo file breaks off, leaving part of it.
+    const std::string memo = "DATA01/TABLES/CUSTOMER.FPT";
+    {
+        FaultPlan plan(folder.path());
+        plan.failOn(FileOperation::kCopy, memo, ENOSPC).keeping(100);
+        EXPECT_FALSE(convert());
+        const auto copies = tableMoveCopies(plan);
+        ASSERT_FALSE(copies.empty());
+        EXPECT_EQ(copies.back(), memo + " failed") << "no table was moved after the failure";
+        EXPECT_NE(std::find(copies.begin(), copies.end(), "DATA01/TABLES/CUSTOMER.DBF"),
+                  copies.end());
+        EXPECT_NE(std::find(copies.begin(), copies.end(), "DATA00/TABLES/CUSTOMER.FPT"),
+                  copies.end());
+    }
+    EXPECT_EQ(conversion.lastResult(), 9720) << conversionLogText();
+    const FolderSnapshot after = snapshotOf(folder.path());
+    EXPECT_TRUE(before == after) << firstDifference(before, after);
+    EXPECT_NE(conversionLogText().find("Table Moved - Target Table: " +
+                                       app("DATA00/TABLES/CUSTOMER.DBF")),
+              std::string::npos)
+        << "the first table had been installed";
+    EXPECT_NE(readBytes(conversionJournalFile(names.packageBackupFolder)).find("STATE ROLLEDBACK"),
+              std::string::npos);
+}
+
+TEST_F(ConversionFailureTest, ANewTableThatCannotBeRemovedFromTablenewFailsTheMove) {
+    // Every file of DATA02's CUSTOMER is copied over the current one; the
+    // source cannot be removed at that moment, so the move did not finish.
+    FaultPlan plan(folder.path());
+    plan.failOn(FileOperation::kDelete, "DATA02/TABLES/TABLENEW/CUSTOMER.CDX", EBUSY).onlyNth(1);
+    expectFailureLeavesEverythingAsItWas(9720);
+    EXPECT_EQ(plan.faultsInjected(), 1);
 }
 
 TEST_F(ConversionFailureTest, ACurrentTableInUseStopsTheConversionBeforeAnythingIsMade) {
