@@ -69,13 +69,20 @@ int64_t julianFromText(std::string_view t) {
 }
 
 std::string textFromJulian(int64_t julian) {
-    if (julian <= 0 || julian > 5373484) return std::string(8, ' ');  // beyond 9999-12-31
+    // Blank outside 0001-01-01 .. 9999-12-31: no eight digits hold those.
+    if (julian < 1721426 || julian > 5373484) return std::string(8, ' ');
     int64_t y;
     unsigned m, d;
     civilFromDays(julian - kUnixEpochJulian, y, m, d);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02u%02u", int(y), m, d);
-    return std::string(buf, 8);
+    // Digit by digit: a date key is made for every record a tag takes in.
+    std::string text(8, '0');
+    auto put = [&](size_t at, unsigned value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + size_t(i)] = char('0' + value % 10);
+    };
+    put(0, unsigned(y), 4);
+    put(4, m, 2);
+    put(6, d, 2);
+    return text;
 }
 
 double numberFromText(std::string_view t) {

@@ -356,6 +356,12 @@ TEST(DateText, JulianDaysRoundTrip) {
     EXPECT_EQ(julianFromText("20001301"), 0);
     EXPECT_EQ(textFromJulian(2451545), "20000101");
     EXPECT_EQ(textFromJulian(0), "        ");
+    EXPECT_EQ(textFromJulian(1721426), "00010101");
+    EXPECT_EQ(textFromJulian(1721425), "        ");
+    EXPECT_EQ(textFromJulian(5373484), "99991231");
+    EXPECT_EQ(textFromJulian(5373485), "        ");
+    EXPECT_EQ(textFromJulian(2460004), "20230228");
+    EXPECT_EQ(textFromJulian(2460370), "20240229");
     for (int64_t j = 2400000; j < 2500000; j += 997)
         EXPECT_EQ(julianFromText(textFromJulian(j)), j);
 }
