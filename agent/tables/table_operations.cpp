@@ -202,22 +202,24 @@ int32_t TableCopyRecords(ConversionRun& run, TBL_UPDATE& item) {
 int32_t TableMove(ConversionRun& run, const std::string& sourceFolder,
                   const std::string& sourceName, const std::string& targetFolder,
                   const std::string& targetName, bool deleteSource) {
-    std::vector<std::string> copied;
+    std::vector<std::string> taken;
     for (const char* extension : kTableExtensions) {
         const std::string source = tablePath(sourceFolder, sourceName) + extension;
         if (!platform::fileExists(source)) continue;
         const std::string target = tablePath(targetFolder, targetName) + extension;
-        platform::crashPoint("copy table file " + target);
-        if (platform::copyFile(source, target, true) != 0) return 0;
+        // A source that goes anyway is renamed over the target: each file is
+        // then either the old or the new one, never a copy broken off half
+        // way, and the move needs no room beside the tables (on another file
+        // system the platform copies and deletes).
+        platform::crashPoint((deleteSource ? "move table file " : "copy table file ") + target);
+        const int rc = deleteSource ? platform::moveFile(source, target)
+                                    : platform::copyFile(source, target, true);
+        if (rc != 0) return 0;
         run.write(1401, source, target);
-        copied.push_back(source);
+        taken.push_back(source);
     }
     if (!deleteSource) return kMovedOverCurrent;
-    for (const std::string& source : copied) {
-        platform::crashPoint("delete table file " + source);
-        if (platform::deleteFile(source) != 0) return 0;
-        run.write(1402, source);
-    }
+    for (const std::string& source : taken) run.write(1402, source);
     return kMovedOverCurrent;
 }
 

@@ -33,13 +33,13 @@ int32_t TableCreate(ConversionRun& run, TBL_UPDATE& item, const std::string& fol
 int FieldCopy(ConversionRun& run, DATA4* source, const std::string& fieldName, DATA4* target,
               const std::string& targetName, bool logMissing);
 
-// Copies every record of the item's current table into its new one, then
-// restamps CHECK_SUM where the new table has it. Returns 1.
+// Copies every record of the item's current table into its new one, with
+// CHECK_SUM stamped where the new table has it. Returns 1.
 int32_t TableCopyRecords(ConversionRun& run, TBL_UPDATE& item);
 
-// Copies the source table's files over the target's, deleting the sources
-// afterwards with `deleteSource`: 1010, or 0 after any failure (the files
-// copied so far stay copied).
+// Puts the source table's files over the target's: moved (renamed) with
+// `deleteSource`, else copied. 1010, or 0 after any failure (the files
+// moved or copied so far stay where they went).
 int32_t TableMove(ConversionRun& run, const std::string& sourceFolder,
                   const std::string& sourceName, const std::string& targetFolder,
                   const std::string& targetName, bool deleteSource);

@@ -2,11 +2,9 @@
 // failure every table, TABLEDES and TABLEDET are byte for byte as before (the
 // whole application folder is compared, file by file and folder by folder).
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <zip.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 
 #include "agent/tables/conversion_journal.h"
@@ -144,46 +142,15 @@ TEST_F(ConversionFailureTest, ABackupArchiveThatCannotBeWrittenEndsWith9710) {
     EXPECT_EQ(log.find("Table Pack"), std::string::npos) << "no table was reported saved";
 }
 
-// Ends the file size allowed to this process so that the next large copy
-// stops halfway, as on a full disk.
-class FileSizeLimit {
-  public:
-    FileSizeLimit() {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+TEST_F(ConversionFailureTest, AMoveThatFailsOnTheSecondTablePutsBackTheFirst) {
+    // The first data folder's CUSTOMER is installed; the second one's data
+    // file cannot be moved over the current one (the disk gave out).
+    {
+        FaultPlan plan(folder.path());
+        plan.failOn(FileOperation::kMove, "DATA01/TABLES/CUSTOMER.DBF", ENOSPC);
+        EXPECT_FALSE(convert());
+        EXPECT_EQ(plan.faultsInjected(), 1);
     }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    void limit(rlim_t bytes) {
-        rlimit next = m_saved;
-        next.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &next);
-    }
-
-  private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
-
-TEST_F(ConversionFailureTest, AMoveThatFailsHalfwayPutsBackTheTablesAlreadyInstalled) {
-    const auto oldSize = fs::file_size(folder / "DATA01/TABLES/CUSTOMER.DBF");
-    FileSizeLimit limit;
-    bool limited = false;
-    onYield = [&] {
-        // The first data folder's CUSTOMER is installed: the second one's
-        // data file will not fit (the new records are wider than the old).
-        if (limited || fs::exists(folder / "DATA00/TABLES/TABLENEW/CUSTOMER.DBF") ||
-            !fs::exists(folder / "DATA01/TABLES/TABLENEW/CUSTOMER.DBF")) {
-            return;
-        }
-        limit.limit(oldSize + 2048);
-        limited = true;
-    };
-    EXPECT_FALSE(convert());
-    limit.limit(RLIM_INFINITY);
-    ASSERT_TRUE(limited);
     EXPECT_EQ(conversion.lastResult(), 9720) << conversionLogText();
     const FolderSnapshot after = snapshotOf(folder.path());
     EXPECT_TRUE(before == after) << firstDifference(before, after);
@@ -193,12 +160,12 @@ TEST_F(ConversionFailureTest, AMoveThatFailsHalfwayPutsBackTheTablesAlreadyInsta
         << "the first table had been installed";
 }
 
-// The copies of the table moves (from a TABLENEW folder) in the order tried,
-// with whether each was failed.
+// The file moves of the table moves (from a TABLENEW folder) in the order
+// tried, with whether each was failed.
 std::vector<std::string> tableMoveCopies(const FaultPlan& plan) {
     std::vector<std::string> copies;
     for (const auto& event : plan.events()) {
-        if (event.operation != FileOperation::kCopy ||
+        if (event.operation != FileOperation::kMove ||
             event.path.find("/TABLENEW/") == std::string::npos)
             continue;
         copies.push_back(event.target + (event.error != 0 ? " failed" : ""));
@@ -208,11 +175,11 @@ std::vector<std::string> tableMoveCopies(const FaultPlan& plan) {
 
 TEST_F(ConversionFailureTest, AMoveBrokenOffBetweenTheFilesOfATablePutsAllTablesBack) {
     // DATA01's CUSTOMER has its new .DBF and .CDX over the current ones when
-    // the copy of its memo file breaks off, leaving part of it.
+    // the move of its memo file fails.
     const std::string memo = "DATA01/TABLES/CUSTOMER.FPT";
     {
         FaultPlan plan(folder.path());
-        plan.failOn(FileOperation::kCopy, memo, ENOSPC).keeping(100);
+        plan.failOn(FileOperation::kMove, memo, EBUSY);
         EXPECT_FALSE(convert());
         const auto copies = tableMoveCopies(plan);
         ASSERT_FALSE(copies.empty());
@@ -233,11 +200,11 @@ TEST_F(ConversionFailureTest, AMoveBrokenOffBetweenTheFilesOfATablePutsAllTables
               std::string::npos);
 }
 
-TEST_F(ConversionFailureTest, ANewTableThatCannotBeRemovedFromTablenewFailsTheMove) {
-    // Every file of DATA02's CUSTOMER is copied over the current one; the
-    // source cannot be removed at that moment, so the move did not finish.
+TEST_F(ConversionFailureTest, ANewTableFileThatCannotBeMovedOnceFailsTheMove) {
+    // DATA02's new index cannot be moved over the current one at that moment
+    // (held by another program): the move did not finish.
     FaultPlan plan(folder.path());
-    plan.failOn(FileOperation::kDelete, "DATA02/TABLES/TABLENEW/CUSTOMER.CDX", EBUSY).onlyNth(1);
+    plan.failOn(FileOperation::kMove, "DATA02/TABLES/CUSTOMER.CDX", EBUSY).onlyNth(1);
     expectFailureLeavesEverythingAsItWas(9720);
     EXPECT_EQ(plan.faultsInjected(), 1);
 }
