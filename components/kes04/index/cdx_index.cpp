@@ -349,11 +349,17 @@ CdxStatus CdxIndex::checkChange(uint32_t recno, std::span<const uint8_t> before,
 
 CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
                                 std::span<const uint8_t> after) {
+    // A change no tag reads (a checksum stamped, a memo rewritten) leaves
+    // every tag, its cache and the cursors on it as they are; only a tag
+    // that cannot be kept up to date still refuses it.
+    if (!tagInputsDiffer(before, after)) {
+        for (const auto& t : m_tags) {
+            if (!t->m_writable) return checkChange(recno, before, after);
+        }
+        return CdxStatus::Ok;
+    }
     CdxStatus s = checkChange(recno, before, after);
     if (s != CdxStatus::Ok) return s;
-    // A change no tag reads (a checksum stamped, a memo rewritten) leaves
-    // every tag, its cache and the cursors on it as they are.
-    if (!tagInputsDiffer(before, after)) return CdxStatus::Ok;
     m_cache.trim();
     ++m_generation;
     const bool deferred = before.empty() && m_deferAppends;
