@@ -11,6 +11,10 @@
 #include "components/kes04/index/key_encoding.h"
 
 using namespace tavrel::kes04::cdx;
+using tavrel::kes04::FieldLayout;
+using tavrel::kes04::RecordLayout;
+using tavrel::kes04::TagSpec;
+using tavrel::kes04::TagUniqueness;
 
 namespace {
 
