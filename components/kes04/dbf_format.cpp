@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "components/kes04/engine_codes.h"
 #include "platform/text_rules.h"
 
 namespace tavrel::kes04 {

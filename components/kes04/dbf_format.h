@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "components/kes04/index_hook.h"
+#include "components/kes04/record_model.h"
 #include "platform/byte_order.h"
 
 namespace tavrel::kes04 {

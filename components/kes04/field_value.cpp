@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "components/kes04/dbf_format.h"
+#include "components/kes04/engine_codes.h"
 #include "platform/byte_order.h"
 
 namespace tavrel::kes04 {

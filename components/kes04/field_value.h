@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/kes04/index_hook.h"
+#include "components/kes04/record_model.h"
 
 namespace tavrel::kes04 {
 

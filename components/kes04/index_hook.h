@@ -28,53 +28,16 @@
 #include <filesystem>
 #include <memory>
 #include <span>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "components/kes04/engine_codes.h"
-#include "platform/text_rules.h"
+#include "components/kes04/record_model.h"
 
 namespace tavrel::kes04 {
 
 // Raw record bytes: exactly `RecordLayout::recordLength` bytes, byte 0 the
 // deletion flag (' ' live, '*' deleted), fields stored as in the file.
 using RecordBytes = std::span<const uint8_t>;
-
-// One field of a record, as stored.
-struct FieldLayout {
-    std::string name;      // Upper case as in the file, at most 10 characters.
-    char type = 'C';       // Type letter: C N F D L M, and as found: I B Y T G P W 0 ...
-    uint32_t offset = 1;   // Offset of the field's first byte in the record (>= 1).
-    uint32_t length = 0;   // Stored width in bytes.
-    uint8_t decimals = 0;  // Decimal places (N, F, B, Y); 0 otherwise.
-    uint8_t flags = 0;     // Visual FoxPro field flags (0x01 system, 0x02 nullable, 0x04 binary).
-};
-
-// The record layout of one table.
-struct RecordLayout {
-    std::vector<FieldLayout> fields;  // In file order.
-    uint32_t recordLength = 1;        // Including the deletion flag at offset 0.
-    uint8_t version = 0x03;           // Version byte of the table header.
-    uint8_t codePage = 0;  // Code-page mark of the table header (bytes are kept as found).
-
-    // The field named `name` (without regard to case), or null.
-    const FieldLayout* find(std::string_view name) const {
-        for (const FieldLayout& f : fields) {
-            if (platform::sameTextIgnoringCase(f.name, name)) return &f;
-        }
-        return nullptr;
-    }
-};
-
-// A tag as `d4create` describes it.
-struct TagSpec {
-    std::string name;        // Up to 10 characters.
-    std::string expression;  // Key expression.
-    std::string filter;      // FOR expression; empty for none.
-    int unique = 0;          // 0 none, 15 candidate, 20 unique (refuse), 25 unique-continue.
-    int descending = 0;      // 0 ascending, 10 descending.
-};
 
 // How the table was opened; the index opens its file the same way.
 enum class AccessMode : int {

@@ -133,7 +133,8 @@ KES04_API int d4close(DATA4* d4);
  * not empty, its structural index), opens it and returns its handle. NULL on
  * failure: 60/-20 exists already (safety on) or cannot be written, -210 bad
  * field name, -220 bad type/length, -230 record too long, -310 no index
- * support, or the index part's code. */
+ * support, -350 a tag's unique or descending code is none of TAG4INFO's
+ * (refused before any file is touched), or the index part's code. */
 KES04_API DATA4* d4create(CODE4* c4, const char* name, const FIELD4INFO* fields,
                           const TAG4INFO* tags);
 

@@ -19,6 +19,7 @@ using tavrel::kes04::FieldSpec;
 using tavrel::kes04::Table;
 using tavrel::kes04::TableOptions;
 using tavrel::kes04::TagSpec;
+using tavrel::kes04::TagUniqueness;
 
 namespace {
 
@@ -180,6 +181,32 @@ const tavrel::kes04::FieldLayout& layoutOf(FIELD4* f4) {
     return f4->data->table->layout().fields[f4->index];
 }
 
+// The tag that `info` describes, its codes read as the C interface defines
+// them (unique 0, 15 or 20, 25; descending 0 or 10). False when either holds
+// another value.
+bool tagSpecOf(const TAG4INFO& info, TagSpec* out) {
+    switch (info.unique) {
+        case 0:
+            out->uniqueness = TagUniqueness::kNone;
+            break;
+        case code(EngineCode::kCandidate):
+        case code(EngineCode::kUnique):
+            out->uniqueness = TagUniqueness::kRefuse;
+            break;
+        case code(EngineCode::kUniqueContinue):
+            out->uniqueness = TagUniqueness::kContinue;
+            break;
+        default:
+            return false;
+    }
+    if (info.descending != 0 && info.descending != code(EngineCode::kDescending)) return false;
+    out->descending = info.descending != 0;
+    out->name = info.name;
+    out->expression = info.expression ? info.expression : "";
+    out->filter = info.filter ? info.filter : "";
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -272,8 +299,15 @@ DATA4* d4create(CODE4* c4, const char* name, const FIELD4INFO* fields, const TAG
         }
         std::vector<TagSpec> tagSpecs;
         for (const TAG4INFO* t = tags; t && t->name; ++t) {
-            tagSpecs.push_back(TagSpec{t->name, t->expression ? t->expression : "",
-                                       t->filter ? t->filter : "", t->unique, t->descending});
+            TagSpec spec;
+            if (!tagSpecOf(*t, &spec)) {
+                record(c4, code(EngineCode::kErrTagInfo),
+                       std::string("tag ") + t->name + ": unique " + std::to_string(t->unique) +
+                           ", descending " + std::to_string(t->descending) +
+                           " (unique must be 0, 15, 20 or 25, descending 0 or 10)");
+                return nullptr;
+            }
+            tagSpecs.push_back(std::move(spec));
         }
         std::unique_ptr<Table> table;
         std::string detail;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/text_rules.h"
 
 namespace tavrel::kes04 {
 
@@ -113,6 +114,7 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
                             detail, format);
         if (rc != 0) return rc;
     }
+    m_header.layout.alias = platform::upperText(path.stem().string());
     m_count = m_diskCount = m_header.recordCount;
     m_record = blankRecord(m_header.layout);
     m_original = m_record;

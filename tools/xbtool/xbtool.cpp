@@ -109,11 +109,11 @@ bool parseTag(const std::string& text, kes04::TagSpec* def) {
         if (p.rfind("FOR=", 0) == 0 || p.rfind("for=", 0) == 0) {
             def->filter = p.substr(4);
         } else if (p == "UNIQUE") {
-            def->unique = 20;
+            def->uniqueness = kes04::TagUniqueness::kRefuse;
         } else if (p == "UNIQUE_CONTINUE") {
-            def->unique = 25;
+            def->uniqueness = kes04::TagUniqueness::kContinue;
         } else if (p == "DESCENDING") {
-            def->descending = 10;
+            def->descending = true;
         } else {
             return false;
         }
@@ -190,8 +190,8 @@ int info(const std::string& path, std::ostream& out, std::ostream& err) {
             CdxTag& tag = cdx.tag(i);
             out << "  " << tag.name() << "  key " << tag.keyExpression();
             if (!tag.forExpression().empty()) out << "  for " << tag.forExpression();
-            if (tag.uniqueness() == 20) out << "  unique";
-            if (tag.uniqueness() == 25) out << "  unique-continue";
+            if (tag.uniqueness() == kes04::TagUniqueness::kRefuse) out << "  unique";
+            if (tag.uniqueness() == kes04::TagUniqueness::kContinue) out << "  unique-continue";
             if (tag.descending()) out << "  descending";
             out << "  (" << tag.keyLength() << "-byte key)\n";
         }

@@ -154,7 +154,7 @@ CdxStatus CdxIndex::reindex(RecordSource& records) {
         CdxTag& tag = *m_tags[i];
         TagKeys& t = all[i];
         std::vector<uint32_t> order = sortedOrder(t);
-        if (tag.m_uniqueness != kUniqueNone) {
+        if (tag.m_uniqueness != TagUniqueness::kNone) {
             // Keep the first record of each key; a uniqueness-20 tag refuses.
             std::vector<uint32_t> kept;
             kept.reserve(order.size());
@@ -162,7 +162,7 @@ CdxStatus CdxIndex::reindex(RecordSource& records) {
             for (uint32_t idx : order) {
                 if (!kept.empty() && std::memcmp(t.keys.data() + size_t(kept.back()) * kl,
                                                  t.keys.data() + size_t(idx) * kl, kl) == 0) {
-                    if (tag.m_uniqueness == kUniqueRefuse) {
+                    if (tag.m_uniqueness == TagUniqueness::kRefuse) {
                         m_error = "tag " + tag.m_name + ": records " +
                                   std::to_string(t.records[kept.back()]) + " and " +
                                   std::to_string(t.records[idx]) + " have the same key";

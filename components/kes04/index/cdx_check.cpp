@@ -145,7 +145,7 @@ CdxStatus CdxIndex::check(std::vector<std::string>& problems) {
     for (auto& t : m_tags) {
         if (!t->m_writable) continue;  // keys of other collations: order not checkable here
         if (checkTree("tag " + t->m_name, *t->m_tree, t->m_header.root,
-                      t->m_uniqueness != kUniqueNone, seen, problems) != CdxStatus::Ok)
+                      t->m_uniqueness != TagUniqueness::kNone, seen, problems) != CdxStatus::Ok)
             result = CdxStatus::Corrupt;
         if (t->m_header.keyExpr.size() + t->m_header.forExpr.size() + 2 > kPageSize) {
             problems.push_back("tag " + t->m_name + ": expressions overflow the header");
@@ -201,12 +201,12 @@ CdxStatus CdxIndex::checkData(RecordSource& records, std::vector<std::string>& p
             if (reported++ < kMaxProblemsPerTree) problems.push_back(label + s);
             result = CdxStatus::Corrupt;
         };
-        if (tag.m_uniqueness == kUniqueRefuse)
+        if (tag.m_uniqueness == TagUniqueness::kRefuse)
             for (size_t k = 1; k < want.size(); ++k)
                 if (want[k].first == want[k - 1].first)
                     problem("records " + std::to_string(want[k - 1].second) + " and " +
                             std::to_string(want[k].second) + " share a key in a unique tag");
-        if (tag.m_uniqueness == kUniqueContinue) {
+        if (tag.m_uniqueness == TagUniqueness::kContinue) {
             // Only the first record of a key is kept, and a key's holder may
             // since have changed: every entry must still be right.
             for (const Entry& e : actual)

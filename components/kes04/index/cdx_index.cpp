@@ -153,7 +153,7 @@ CdxStatus CdxIndex::load(std::string* message) {
     if (r != TreeResult::Ok) return corrupt("tag directory: " + m_cache.error());
     for (auto& [name, offset] : entries) {
         for (const auto& t : m_tags)
-            if (t->m_headerOffset == offset || sameName(t->m_name, name))
+            if (t->m_headerOffset == offset || platform::sameTextIgnoringCase(t->m_name, name))
                 return corrupt("tag directory lists tag " + name + " twice");
         std::unique_ptr<CdxTag> tag;
         const CdxStatus s = loadTag(name, offset, tag, message);
@@ -203,9 +203,9 @@ CdxStatus CdxIndex::loadTag(const std::string& name, uint32_t offset, std::uniqu
         (tag->m_type == ValueType::Date && dataLength != 8) ||
         (tag->m_type == ValueType::Logical && dataLength != 1))
         return corrupt("key length " + std::to_string(kl) + " does not fit its expression");
-    tag->m_uniqueness = (opts & kOptCandidate) ? kUniqueRefuse
-                        : (opts & kOptUnique)  ? kUniqueContinue
-                                               : kUniqueNone;
+    tag->m_uniqueness = (opts & kOptCandidate) ? TagUniqueness::kRefuse
+                        : (opts & kOptUnique)  ? TagUniqueness::kContinue
+                                               : TagUniqueness::kNone;
     tag->m_writable = !nullable && isMachineCollation(tag->m_header.collation);
     tag->m_tree = std::make_unique<TagTree>(m_cache, kl, padByte(tag->m_type), tag->m_header.root,
                                             tag->m_headerDirty);
@@ -219,18 +219,18 @@ CdxStatus CdxIndex::validateSpec(const TagSpec& def, const RecordLayout& layout,
         if (message) *message = "bad tag name \"" + def.name + "\"";
         return CdxStatus::BadTagName;
     }
-    if (def.uniqueness != kUniqueNone && def.uniqueness != kUniqueRefuse &&
-        def.uniqueness != kUniqueContinue) {
+    if (def.uniqueness != TagUniqueness::kNone && def.uniqueness != TagUniqueness::kRefuse &&
+        def.uniqueness != TagUniqueness::kContinue) {
         if (message) *message = "uniqueness must be 0, 20 or 25";
         return CdxStatus::BadExpression;
     }
-    if (def.keyExpr.size() + def.forExpr.size() + 2 > kPageSize) {
+    if (def.expression.size() + def.filter.size() + 2 > kPageSize) {
         if (message) *message = "key and filter expressions longer than the header holds";
         return CdxStatus::KeyTooLong;
     }
     std::unique_ptr<Expression> key, filter;
     uint32_t width;
-    return parseTagExpressions(def.keyExpr, def.forExpr, layout, key, filter, width, message);
+    return parseTagExpressions(def.expression, def.filter, layout, key, filter, width, message);
 }
 
 CdxStatus CdxIndex::addTag(const TagSpec& def, std::string* message) {
@@ -247,7 +247,7 @@ CdxStatus CdxIndex::addTag(const TagSpec& def, std::string* message) {
     }
     auto tag = std::make_unique<CdxTag>();
     uint32_t width;
-    s = parseTagExpressions(def.keyExpr, def.forExpr, m_layout, tag->m_key, tag->m_filter, width,
+    s = parseTagExpressions(def.expression, def.filter, m_layout, tag->m_key, tag->m_filter, width,
                             message);
     if (s != CdxStatus::Ok) return s;
     tag->m_name = name;
@@ -256,12 +256,12 @@ CdxStatus CdxIndex::addTag(const TagSpec& def, std::string* message) {
     TagHeader& h = tag->m_header;
     h.keyLength = uint16_t(width);
     h.options = kOptCompact | kOptCompound;
-    if (def.uniqueness == kUniqueRefuse) h.options |= kOptCandidate;
-    if (def.uniqueness == kUniqueContinue) h.options |= kOptUnique;
-    if (!def.forExpr.empty()) h.options |= kOptFor;
+    if (def.uniqueness == TagUniqueness::kRefuse) h.options |= kOptCandidate;
+    if (def.uniqueness == TagUniqueness::kContinue) h.options |= kOptUnique;
+    if (!def.filter.empty()) h.options |= kOptFor;
     h.descending = def.descending;
-    h.keyExpr = def.keyExpr;
-    h.forExpr = def.forExpr;
+    h.keyExpr = def.expression;
+    h.forExpr = def.filter;
     tag->m_headerOffset = m_cache.allocate(kHeaderSize);
     tag->m_headerDirty = true;
     tag->m_tree =
@@ -310,7 +310,7 @@ bool CdxIndex::tagInputsDiffer(std::span<const uint8_t> before,
 
 CdxTag* CdxIndex::findTag(std::string_view name) {
     for (auto& t : m_tags)
-        if (sameName(t->m_name, name)) return t.get();
+        if (platform::sameTextIgnoringCase(t->m_name, name)) return t.get();
     return nullptr;
 }
 
@@ -329,7 +329,7 @@ CdxStatus CdxIndex::checkChange(uint32_t recno, std::span<const uint8_t> before,
                       t->m_header.collation + ")";
             return CdxStatus::ReadOnlyTag;
         }
-        if (t->m_uniqueness != kUniqueRefuse || after.empty()) continue;
+        if (t->m_uniqueness != TagUniqueness::kRefuse || after.empty()) continue;
         if (!t->keyInputsDiffer(before, after)) continue;
         if (!t->keyFor(RecordView{after, recno}, newKey)) continue;
         if (!before.empty() && t->keyFor(RecordView{before, recno}, oldKey) && oldKey == newKey)
@@ -367,14 +367,14 @@ CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
         // Full batches move on first, so that a failed write leaves this
         // record out of every tag.
         for (auto& t : m_tags) {
-            if (t->m_uniqueness != kUniqueNone) continue;
+            if (t->m_uniqueness != TagUniqueness::kNone) continue;
             s = makeRoom(*t);
             if (s != CdxStatus::Ok) return s;
         }
     }
     std::string oldKey, newKey;
     for (auto& t : m_tags) {
-        if (deferred && t->m_uniqueness == kUniqueNone) {
+        if (deferred && t->m_uniqueness == TagUniqueness::kNone) {
             if (t->keyFor(RecordView{after, recno}, newKey)) deferAppend(*t, recno, newKey);
             continue;
         }
@@ -393,7 +393,7 @@ CdxStatus CdxIndex::applyChange(uint32_t recno, std::span<const uint8_t> before,
         }
         if (newIn) {
             const auto* k = reinterpret_cast<const uint8_t*>(newKey.data());
-            if (t->m_uniqueness == kUniqueContinue) {
+            if (t->m_uniqueness == TagUniqueness::kContinue) {
                 bool found;
                 const TreeResult r = tree.findKey(k, found);
                 if (r != TreeResult::Ok) return fromTree(r);

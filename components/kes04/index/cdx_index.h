@@ -21,7 +21,6 @@
 #include "components/kes04/index/cdx_page.h"
 #include "components/kes04/index/expression.h"
 #include "components/kes04/index/page_store.h"
-#include "components/kes04/index/record_layout.h"
 #include "components/kes04/index/tag_tree.h"
 
 namespace tavrel::kes04::cdx {
@@ -38,25 +37,12 @@ enum class CdxStatus : int {
     ReadOnlyTag = 8,      // a tag we cannot keep right (other collation, nullable keys)
 };
 
-// Uniqueness values of tag descriptions.
-inline constexpr int kUniqueNone = 0;
-inline constexpr int kUniqueRefuse = 20;    // duplicates refused (stored as "candidate")
-inline constexpr int kUniqueContinue = 25;  // first record of each key kept (stored "unique")
-
-struct TagSpec {
-    std::string name;
-    std::string keyExpr;
-    std::string forExpr;
-    int uniqueness = kUniqueNone;
-    bool descending = false;
-};
-
 class CdxTag {
   public:
     const std::string& name() const { return m_name; }
     const std::string& keyExpression() const { return m_header.keyExpr; }
     const std::string& forExpression() const { return m_header.forExpr; }
-    int uniqueness() const { return m_uniqueness; }
+    TagUniqueness uniqueness() const { return m_uniqueness; }
     bool descending() const { return m_header.descending; }
     uint32_t keyLength() const { return m_header.keyLength; }
     ValueType keyType() const { return m_type; }
@@ -90,7 +76,7 @@ class CdxTag {
     std::unique_ptr<Expression> m_key;
     std::unique_ptr<Expression> m_filter;
     ValueType m_type = ValueType::Character;
-    int m_uniqueness = kUniqueNone;
+    TagUniqueness m_uniqueness = TagUniqueness::kNone;
     bool m_writable = true;
     std::unique_ptr<TagTree> m_tree;
     // Appended entries not yet in the tree (see CdxIndex::setDeferAppends).

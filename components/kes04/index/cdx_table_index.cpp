@@ -3,7 +3,6 @@
 #include "components/kes04/index/key_encoding.h"
 #include "components/kes04/memo_file.h"
 #include "platform/files.h"
-#include "platform/text_rules.h"
 
 namespace tavrel::kes04::cdx {
 
@@ -48,15 +47,6 @@ int engineCode(CdxStatus status) {
     return code(EngineCode::kErrIndex);
 }
 
-RecordLayout layoutFor(const kes04::RecordLayout& layout, const std::string& alias) {
-    RecordLayout l;
-    l.alias = alias;
-    l.recordLength = layout.recordLength;
-    for (const FieldLayout& f : layout.fields)
-        l.fields.push_back(FieldDef{f.name, f.type, f.offset, f.length, f.decimals});
-    return l;
-}
-
 namespace {
 
 // The table's records for a rebuild or a check, read one by one.
@@ -77,33 +67,6 @@ class TableRecords final : public RecordSource {
   private:
     kes04::RecordSource& m_source;
 };
-
-int tagSpecFor(const kes04::TagSpec& in, TagSpec& out) {
-    out.name = in.name;
-    out.keyExpr = in.expression;
-    out.forExpr = in.filter;
-    switch (in.unique) {
-        case 0:
-            out.uniqueness = kUniqueNone;
-            break;
-        case 15:
-        case 20:
-            out.uniqueness = kUniqueRefuse;
-            break;
-        case 25:
-            out.uniqueness = kUniqueContinue;
-            break;
-        default:
-            return code(EngineCode::kErrTagInfo);
-    }
-    if (in.descending != 0 && in.descending != 10) return code(EngineCode::kErrTagInfo);
-    out.descending = in.descending == 10;
-    return 0;
-}
-
-std::string upperStem(const std::filesystem::path& p) {
-    return platform::upperText(p.stem().string());
-}
 
 }  // namespace
 
@@ -231,20 +194,16 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
         std::filesystem::path path = request.tablePath;
         path.replace_extension(".CDX");
         const auto existing = platform::findPath(path);
-        const std::string alias = upperStem(request.tablePath);
+        const RecordLayout& layout = *request.layout;
         std::unique_ptr<CdxTableIndex> idx(new CdxTableIndex());
-        idx->m_layout = layoutFor(*request.layout, alias);
         idx->m_records = request.records;
         idx->m_mode = request.accessMode;
         idx->m_readOnly = request.readOnly;
         idx->m_lockWait = request.lockWait;
 
         if (request.create) {
-            std::vector<TagSpec> specs(request.tags.size());
-            for (size_t i = 0; i < specs.size(); ++i) {
-                int rc = tagSpecFor(request.tags[i], specs[i]);
-                if (rc != 0) return rc;
-                const CdxStatus s = CdxIndex::validateSpec(specs[i], idx->m_layout);
+            for (const TagSpec& def : request.tags) {
+                const CdxStatus s = CdxIndex::validateSpec(def, layout);
                 if (s != CdxStatus::Ok) return engineCode(s);
             }
             if (existing && request.safety) return code(EngineCode::kNoCreate);
@@ -255,9 +214,9 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
             auto store = std::make_unique<FilePageStore>(std::move(file));
             idx->m_store = store.get();
             CdxStatus s;
-            idx->m_index = CdxIndex::create(std::move(store), idx->m_layout, &s);
+            idx->m_index = CdxIndex::create(std::move(store), layout, &s);
             if (!idx->m_index) return engineCode(s);
-            for (const TagSpec& def : specs) {
+            for (const TagSpec& def : request.tags) {
                 s = idx->m_index->addTag(def);
                 if (s != CdxStatus::Ok) return engineCode(s);
             }
@@ -281,7 +240,7 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
             auto store = std::make_unique<FilePageStore>(std::move(file));
             FilePageStore* raw = store.get();
             CdxStatus s;
-            idx->m_index = CdxIndex::open(std::move(store), idx->m_layout, &s);
+            idx->m_index = CdxIndex::open(std::move(store), layout, &s);
             if (!idx->m_index)
                 return s == CdxStatus::BadExpression ? engineCode(s) : code(EngineCode::kErrIndex);
             idx->m_store = raw;

@@ -46,9 +46,6 @@ inline constexpr uint64_t kIndexLockOffset = 0x7FFFFFFE;
 
 // The engine's outcome code for an index result.
 int engineCode(CdxStatus status);
-// The index library's record layout for a table's layout; `alias` is the
-// table's base name.
-RecordLayout layoutFor(const kes04::RecordLayout& layout, const std::string& alias);
 
 class CdxTableIndex final : public TableIndex {
   public:
@@ -98,7 +95,6 @@ class CdxTableIndex final : public TableIndex {
 
     std::unique_ptr<CdxIndex> m_index;
     FilePageStore* m_store = nullptr;  // owned by m_index
-    RecordLayout m_layout;
     kes04::RecordSource* m_records = nullptr;
     AccessMode m_mode = AccessMode::kDenyNone;
     bool m_readOnly = false;

@@ -21,9 +21,19 @@
 #include <string_view>
 #include <vector>
 
-#include "components/kes04/index/record_layout.h"
+#include "components/kes04/record_model.h"
 
 namespace tavrel::kes04::cdx {
+
+// One record to evaluate an expression on: the record bytes as the table
+// stores them (byte 0 the deletion flag, ' ' live or '*' deleted) and the
+// record number. `bytes` must hold at least the layout's record length;
+// shorter buffers read as blanks past their end.
+struct RecordView {
+    std::span<const uint8_t> bytes;
+    uint32_t recno = 0;
+    bool deleted() const { return !bytes.empty() && bytes[0] == '*'; }
+};
 
 enum class ValueType : uint8_t {
     Character = 0,  // text, `text`

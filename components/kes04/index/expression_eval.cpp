@@ -107,7 +107,7 @@ double numberFromText(std::string_view t) {
 
 namespace {
 
-std::string_view fieldBytes(const FieldDef& f, const RecordView& r, std::string& scratch) {
+std::string_view fieldBytes(const FieldLayout& f, const RecordView& r, std::string& scratch) {
     if (uint64_t(f.offset) + f.length <= r.bytes.size())
         return std::string_view(reinterpret_cast<const char*>(r.bytes.data() + f.offset), f.length);
     scratch.assign(f.length, ' ');
@@ -116,7 +116,7 @@ std::string_view fieldBytes(const FieldDef& f, const RecordView& r, std::string&
     return scratch;
 }
 
-Value fieldValue(const FieldDef& f, ValueType type, const RecordView& r) {
+Value fieldValue(const FieldLayout& f, ValueType type, const RecordView& r) {
     std::string scratch;
     std::string_view raw = fieldBytes(f, r, scratch);
     Value v;

@@ -24,16 +24,6 @@
 
 namespace tavrel::kes04::cdx {
 
-bool sameName(std::string_view a, std::string_view b) {
-    return platform::sameTextIgnoringCase(a, b);
-}
-
-const FieldDef* RecordLayout::find(std::string_view name) const {
-    for (const FieldDef& f : fields)
-        if (sameName(f.name, name)) return &f;
-    return nullptr;
-}
-
 namespace {
 
 constexpr size_t kMaxExpressionText = 4096;
@@ -312,7 +302,7 @@ NodePtr ExpressionParser::parseName(int depth) {
         Token field = take();
         if (field.kind != Tok::Name)
             return fail(ExprError::Syntax, "field name expected after alias");
-        if (!m_layout.alias.empty() && !sameName(name.text, m_layout.alias))
+        if (!m_layout.alias.empty() && !platform::sameTextIgnoringCase(name.text, m_layout.alias))
             return fail(ExprError::UnknownField, "unknown alias " + name.text);
         return makeField(field.text);
     }
@@ -336,7 +326,7 @@ NodePtr ExpressionParser::parseName(int depth) {
 }
 
 NodePtr ExpressionParser::makeField(const std::string& name) {
-    const FieldDef* f = m_layout.find(name);
+    const FieldLayout* f = m_layout.find(name);
     if (!f) return fail(ExprError::UnknownField, "unknown field " + name);
     if (uint64_t(f->offset) + f->length > m_layout.recordLength || f->offset == 0)
         return fail(ExprError::UnknownField, "field " + name + " lies outside the record");

@@ -58,7 +58,7 @@ struct Expression::Node {
     uint32_t width = 0;
     std::vector<std::unique_ptr<Node>> args;
     Value constant;
-    FieldDef field;
+    FieldLayout field;
     int p1 = 0;
     int p2 = 0;
 

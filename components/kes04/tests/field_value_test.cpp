@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "components/kes04/dbf_format.h"
+#include "components/kes04/engine_codes.h"
 
 namespace tavrel::kes04 {
 namespace {

@@ -33,7 +33,7 @@ TEST_P(SharedAppend, TwoProcessesAppendingAtOnceLoseNothing) {
         setIndexFactory(&cdx::CdxTableIndex::factory);
         std::unique_ptr<Table> table;
         std::string detail;
-        const std::vector<TagSpec> tags = {{"ID", "ID", "", 0, 0}};
+        const std::vector<TagSpec> tags = {{"ID", "ID", "", TagUniqueness::kNone, false}};
         ASSERT_EQ(
             Table::create(dir / "SHARED", kFields, tags, false, sharedAccess(), &table, &detail), 0)
             << detail;

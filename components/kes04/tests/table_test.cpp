@@ -538,7 +538,7 @@ TEST(Create, SafetyDecidesWhetherAnExistingTableIsReplaced) {
     ASSERT_EQ(Table::create(dir / "s.dbf", fields, {}, false, exclusive(), &t, &detail), 0);
     EXPECT_EQ(t->layout().fields[0].name, "B");
     EXPECT_EQ(t->path().filename(), "S.DBF");  // the existing file's spelling
-    std::vector<TagSpec> tags = {{"K", "B", "", 0, 0}};
+    std::vector<TagSpec> tags = {{"K", "B", "", TagUniqueness::kNone, false}};
     EXPECT_EQ(Table::create(dir / "x", fields, tags, false, exclusive(), &t, &detail),
               code(EngineCode::kErrIndex));
     EXPECT_FALSE(std::filesystem::exists(dir / "x.DBF"));
@@ -627,7 +627,7 @@ TEST(IndexHook, EveryChangePassesTheHookFirstAndARefusalWritesNothing) {
     std::unique_ptr<Table> t;
     std::string detail;
     std::vector<FieldSpec> fields = {{"K", 'C', 3, 0}};
-    std::vector<TagSpec> tags = {{"K", "K", "", 20, 0}};
+    std::vector<TagSpec> tags = {{"K", "K", "", TagUniqueness::kRefuse, false}};
     ASSERT_EQ(Table::create(dir / "H", fields, tags, true, exclusive(), &t, &detail), 0) << detail;
     ASSERT_EQ(t->appendStart(false), 0);
     ASSERT_EQ(t->blank(), 0);
@@ -672,7 +672,7 @@ TEST(IndexHook, ARefusedChangeLeavesTheMemoUntouched) {
     std::unique_ptr<Table> t;
     std::string detail;
     std::vector<FieldSpec> fields = {{"K", 'C', 3, 0}, {"NOTES", 'M', 10, 0}};
-    std::vector<TagSpec> tags = {{"K", "K", "", 20, 0}};
+    std::vector<TagSpec> tags = {{"K", "K", "", TagUniqueness::kRefuse, false}};
     ASSERT_EQ(Table::create(dir / "R", fields, tags, true, exclusive(), &t, &detail), 0) << detail;
     ASSERT_EQ(t->appendStart(false), 0);
     ASSERT_EQ(t->blank(), 0);

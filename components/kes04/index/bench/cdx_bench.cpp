@@ -69,7 +69,7 @@ Table& millionTable() {
         std::unique_ptr<Table> t;
         std::string detail;
         const std::vector<FieldSpec> fields = {{"KEY", 'C', 20, 0}};
-        const std::vector<kes04::TagSpec> tags = {{"KEY", "KEY", "", 0, 0}};
+        const std::vector<kes04::TagSpec> tags = {{"KEY", "KEY", "", TagUniqueness::kNone, false}};
         if (Table::create(benchFolder() / "KEYS", fields, tags, false, exclusive(), &t, &detail) !=
             0) {
             std::fprintf(stderr, "create failed: %s\n", detail.c_str());
@@ -163,9 +163,10 @@ void Append(benchmark::State& state, bool tags, int64_t count, size_t batchBytes
     setIndexFactory(&CdxTableIndex::factory);
     const std::vector<FieldSpec> fields = {
         {"KEY", 'C', 20, 0}, {"NAME", 'C', 60, 0}, {"AMOUNT", 'N', 12, 2}};
-    const std::vector<kes04::TagSpec> tagList = {{"KEY", "KEY", "", 0, 0},
-                                                 {"NAME", "UPPER(NAME)", "", 0, 0},
-                                                 {"AMOUNT", "AMOUNT", "", 0, 0}};
+    const std::vector<kes04::TagSpec> tagList = {
+        {"KEY", "KEY", "", TagUniqueness::kNone, false},
+        {"NAME", "UPPER(NAME)", "", TagUniqueness::kNone, false},
+        {"AMOUNT", "AMOUNT", "", TagUniqueness::kNone, false}};
     bench::PeakMemory memory;
     memory.start();
     for (auto _ : state) {

@@ -11,15 +11,19 @@
 #include "components/kes04/index/key_encoding.h"
 
 using namespace tavrel::kes04::cdx;
+using tavrel::kes04::FieldLayout;
+using tavrel::kes04::RecordLayout;
+using tavrel::kes04::TagSpec;
+using tavrel::kes04::TagUniqueness;
 
 namespace {
 
 RecordLayout fuzzLayout() {
     RecordLayout l;
     l.alias = "T";
-    l.fields = {FieldDef{"NAME", 'C', 1, 20, 0}, FieldDef{"AMOUNT", 'N', 21, 10, 2},
-                FieldDef{"DAY", 'D', 31, 8, 0}, FieldDef{"FLAG", 'L', 39, 1, 0},
-                FieldDef{"CODE", 'C', 40, 10, 0}};
+    l.fields = {FieldLayout{"NAME", 'C', 1, 20, 0}, FieldLayout{"AMOUNT", 'N', 21, 10, 2},
+                FieldLayout{"DAY", 'D', 31, 8, 0}, FieldLayout{"FLAG", 'L', 39, 1, 0},
+                FieldLayout{"CODE", 'C', 40, 10, 0}};
     l.recordLength = 50;
     return l;
 }
@@ -50,11 +54,12 @@ const std::vector<uint8_t>& soundIndex(const RecordLayout& layout) {
     static const std::vector<uint8_t> bytes = [&] {
         CdxStatus s;
         auto index = CdxIndex::create(std::make_unique<MemoryPageStore>(), layout, &s);
-        index->addTag(TagSpec{"NAME", "UPPER(NAME)", "", 0, false});
-        index->addTag(TagSpec{"AMOUNT", "AMOUNT", ".NOT. DELETED()", 0, true});
-        index->addTag(TagSpec{"CODE", "CODE+DTOS(DAY)", "", 25, false});
-        index->addTag(TagSpec{"FLAG", "FLAG", "", 25, false});
-        index->addTag(TagSpec{"LONGKEY", "NAME+NAME+NAME+NAME+NAME+NAME", "", 0, false});
+        index->addTag(TagSpec{"NAME", "UPPER(NAME)", "", TagUniqueness::kNone, false});
+        index->addTag(TagSpec{"AMOUNT", "AMOUNT", ".NOT. DELETED()", TagUniqueness::kNone, true});
+        index->addTag(TagSpec{"CODE", "CODE+DTOS(DAY)", "", TagUniqueness::kContinue, false});
+        index->addTag(TagSpec{"FLAG", "FLAG", "", TagUniqueness::kContinue, false});
+        index->addTag(
+            TagSpec{"LONGKEY", "NAME+NAME+NAME+NAME+NAME+NAME", "", TagUniqueness::kNone, false});
         for (uint32_t r = 1; r <= 300; ++r) index->applyChange(r, {}, row(r));
         index->flush();
         return static_cast<MemoryPageStore&>(index->store()).bytes();

@@ -57,10 +57,11 @@ class AppendBatchTest : public ::testing::Test {
         ASSERT_EQ(status, CdxStatus::Ok);
         // Plain tags take deferred appends; CODE (uniqueness 25) takes them at once.
         for (const TagSpec& t :
-             {TagSpec{"NAME", "UPPER(NAME)", "", 0, false}, TagSpec{"BACK", "AMOUNT", "", 0, true},
-              TagSpec{"LONGKEY", "NOTE + NAME", "AMOUNT > 0", 0, false},
-              TagSpec{"DAYCODE", "DTOS(DAY) + CODE", "", 0, false},
-              TagSpec{"CODE", "CODE", "", kUniqueContinue, false}}) {
+             {TagSpec{"NAME", "UPPER(NAME)", "", TagUniqueness::kNone, false},
+              TagSpec{"BACK", "AMOUNT", "", TagUniqueness::kNone, true},
+              TagSpec{"LONGKEY", "NOTE + NAME", "AMOUNT > 0", TagUniqueness::kNone, false},
+              TagSpec{"DAYCODE", "DTOS(DAY) + CODE", "", TagUniqueness::kNone, false},
+              TagSpec{"CODE", "CODE", "", TagUniqueness::kContinue, false}}) {
             std::string msg;
             ASSERT_EQ(index->addTag(t, &msg), CdxStatus::Ok) << msg;
         }
@@ -292,9 +293,9 @@ TEST(AppendBatchTable, ExclusiveAppendsOnDiskCheckAndMatchARebuild) {
     testing::TempFolder dir;
     const std::vector<FieldSpec> fields = {{"ID", 'C', 12, 0}, {"SEQ", 'N', 8, 0}};
     const std::vector<kes04::TagSpec> tags = {
-        {"ID", "UPPER(ID)", "", 0, 0},
-        {"SEQ_BACK", "SEQ", "", 0, 10},
-        {"ODD", "ID + STR(SEQ, 8)", "VAL(RIGHT(STR(SEQ, 8), 1)) < 5", 0, 0}};
+        {"ID", "UPPER(ID)", "", TagUniqueness::kNone, false},
+        {"SEQ_BACK", "SEQ", "", TagUniqueness::kNone, true},
+        {"ODD", "ID + STR(SEQ, 8)", "VAL(RIGHT(STR(SEQ, 8), 1)) < 5", TagUniqueness::kNone, false}};
     std::unique_ptr<Table> table;
     std::string detail;
     ASSERT_EQ(Table::create(dir / "ITEMS", fields, tags, false, access(AccessMode::kDenyRW), &table,
@@ -352,7 +353,7 @@ TEST(AppendBatchTable, DenyWriteSeeksBetweenAppendsKeepEveryEntry) {
     for (const size_t batch : {size_t(0), size_t(2048)}) {
         testing::TempFolder dir;
         const std::vector<FieldSpec> fields = {{"ID", 'C', 12, 0}};
-        const std::vector<kes04::TagSpec> tags = {{"ID", "ID", "", 0, 0}};
+        const std::vector<kes04::TagSpec> tags = {{"ID", "ID", "", TagUniqueness::kNone, false}};
         std::unique_ptr<Table> table;
         std::string detail;
         ASSERT_EQ(Table::create(dir / "SEEN", fields, tags, false, access(AccessMode::kDenyWrite),

@@ -28,8 +28,10 @@ class DamagedIndex : public ::testing::Test {
         CdxStatus s;
         auto index = CdxIndex::create(std::make_unique<MemoryPageStore>(), records.layout(), &s);
         ASSERT_EQ(s, CdxStatus::Ok);
-        ASSERT_EQ(index->addTag(TagSpec{"NAME", "NAME", "", 0, false}), CdxStatus::Ok);
-        ASSERT_EQ(index->addTag(TagSpec{"AMOUNT", "AMOUNT", "", 0, false}), CdxStatus::Ok);
+        ASSERT_EQ(index->addTag(TagSpec{"NAME", "NAME", "", TagUniqueness::kNone, false}),
+                  CdxStatus::Ok);
+        ASSERT_EQ(index->addTag(TagSpec{"AMOUNT", "AMOUNT", "", TagUniqueness::kNone, false}),
+                  CdxStatus::Ok);
         for (int i = 0; i < 3000; ++i) {
             auto row = records.make("name" + std::to_string(i * 7919 % 3000), "c", i);
             ASSERT_EQ(index->applyChange(uint32_t(i + 1), {}, row), CdxStatus::Ok);

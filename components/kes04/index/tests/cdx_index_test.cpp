@@ -29,7 +29,7 @@ class CdxIndexTest : public ::testing::Test {
         ASSERT_EQ(s, CdxStatus::Ok);
     }
     CdxTag& addTag(const std::string& name, const std::string& key, const std::string& filter = "",
-                   int unique = 0, bool descending = false) {
+                   TagUniqueness unique = TagUniqueness::kNone, bool descending = false) {
         std::string msg;
         EXPECT_EQ(index->addTag(TagSpec{name, key, filter, unique, descending}, &msg),
                   CdxStatus::Ok)
@@ -136,7 +136,7 @@ TEST_F(CdxIndexTest, EqualKeysFollowRecordNumbers) {
 }
 
 TEST_F(CdxIndexTest, DescendingTagsWalkFromTheLargestKey) {
-    CdxTag& tag = addTag("DATE_BACK", "DTOS(DAY)", "", 0, true);
+    CdxTag& tag = addTag("DATE_BACK", "DTOS(DAY)", "", TagUniqueness::kNone, true);
     ASSERT_EQ(append(records.make("a", "1", 0, "20240105")), CdxStatus::Ok);
     ASSERT_EQ(append(records.make("b", "2", 0, "20231231")), CdxStatus::Ok);
     ASSERT_EQ(append(records.make("c", "3", 0, "20240301")), CdxStatus::Ok);
@@ -221,7 +221,7 @@ TEST_F(CdxIndexTest, OnlyChangesToBytesATagReadsTouchTheIndex) {
 }
 
 TEST_F(CdxIndexTest, Uniqueness20RefusesADuplicateAndChangesNothing) {
-    CdxTag& code = addTag("CODE", "CODE", "", kUniqueRefuse);
+    CdxTag& code = addTag("CODE", "CODE", "", TagUniqueness::kRefuse);
     CdxTag& name = addTag("NAME", "NAME");
     ASSERT_EQ(append(records.make("a", "K1", 0)), CdxStatus::Ok);
     ASSERT_EQ(append(records.make("b", "K2", 0)), CdxStatus::Ok);
@@ -234,12 +234,12 @@ TEST_F(CdxIndexTest, Uniqueness20RefusesADuplicateAndChangesNothing) {
     records.set(row, "CODE", "K2");
     records.set(row, "NAME", "renamed");
     EXPECT_EQ(change(2, row), CdxStatus::Ok);
-    EXPECT_EQ(code.uniqueness(), kUniqueRefuse);
+    EXPECT_EQ(code.uniqueness(), TagUniqueness::kRefuse);
     expectSound();
 }
 
 TEST_F(CdxIndexTest, Uniqueness25KeepsTheFirstRecordOfEachKey) {
-    CdxTag& tag = addTag("CODE", "CODE", "", kUniqueContinue);
+    CdxTag& tag = addTag("CODE", "CODE", "", TagUniqueness::kContinue);
     ASSERT_EQ(append(records.make("a", "K1", 0)), CdxStatus::Ok);
     ASSERT_EQ(append(records.make("b", "K1", 0)), CdxStatus::Ok);
     ASSERT_EQ(append(records.make("c", "K0", 0)), CdxStatus::Ok);
@@ -257,7 +257,7 @@ TEST_F(CdxIndexTest, Uniqueness25KeepsTheFirstRecordOfEachKey) {
 TEST_F(CdxIndexTest, RebuildGivesTheSameEntriesAsIncrementalUpdates) {
     addTag("NAME", "UPPER(NAME)");
     addTag("AMT", "STR(AMOUNT, 10, 2) + CODE", "AMOUNT > 10");
-    addTag("BACK", "AMOUNT", "", 0, true);
+    addTag("BACK", "AMOUNT", "", TagUniqueness::kNone, true);
     std::mt19937 rng(11);
     for (int i = 0; i < 3000; ++i) {
         std::string n;
@@ -308,7 +308,7 @@ TEST_F(CdxIndexTest, AFailedFlushLosesNoChangedPage) {
     index = CdxIndex::create(std::make_unique<FlakyStore>(&failFrom), records.layout(), &s);
     ASSERT_EQ(s, CdxStatus::Ok);
     addTag("NAME", "UPPER(NAME)");
-    addTag("BACK", "AMOUNT", "", 0, true);
+    addTag("BACK", "AMOUNT", "", TagUniqueness::kNone, true);
     ASSERT_EQ(index->flush(), CdxStatus::Ok);
     std::mt19937 rng(5);
     for (int i = 0; i < 20000; ++i) {  // pages for several runs of writes
@@ -331,7 +331,7 @@ TEST_F(CdxIndexTest, AFailedFlushLosesNoChangedPage) {
 }
 
 TEST_F(CdxIndexTest, Uniqueness20RebuildRefusesDuplicateData) {
-    addTag("CODE", "CODE", "", kUniqueRefuse);
+    addTag("CODE", "CODE", "", TagUniqueness::kRefuse);
     table.rows.push_back(records.make("a", "same", 0));
     table.rows.push_back(records.make("b", "same", 0));
     EXPECT_EQ(index->reindex(table), CdxStatus::UniqueViolation);
@@ -339,19 +339,27 @@ TEST_F(CdxIndexTest, Uniqueness20RebuildRefusesDuplicateData) {
 
 TEST_F(CdxIndexTest, RefusesBadTagDescriptions) {
     std::string msg;
-    EXPECT_EQ(index->addTag(TagSpec{"", "NAME", "", 0, false}, &msg), CdxStatus::BadTagName);
-    EXPECT_EQ(index->addTag(TagSpec{"ELEVENCHARS", "NAME", "", 0, false}, &msg),
+    EXPECT_EQ(index->addTag(TagSpec{"", "NAME", "", TagUniqueness::kNone, false}, &msg),
               CdxStatus::BadTagName);
-    EXPECT_EQ(index->addTag(TagSpec{"1ST", "NAME", "", 0, false}, &msg), CdxStatus::BadTagName);
-    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME +", "", 0, false}, &msg), CdxStatus::BadExpression);
-    EXPECT_EQ(index->addTag(TagSpec{"T", "NOSUCH", "", 0, false}, &msg), CdxStatus::BadExpression);
-    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME", "AMOUNT", 0, false}, &msg),
+    EXPECT_EQ(index->addTag(TagSpec{"ELEVENCHARS", "NAME", "", TagUniqueness::kNone, false}, &msg),
+              CdxStatus::BadTagName);
+    EXPECT_EQ(index->addTag(TagSpec{"1ST", "NAME", "", TagUniqueness::kNone, false}, &msg),
+              CdxStatus::BadTagName);
+    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME +", "", TagUniqueness::kNone, false}, &msg),
               CdxStatus::BadExpression);
-    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME", "", 7, false}, &msg), CdxStatus::BadExpression);
-    EXPECT_EQ(index->addTag(TagSpec{"T", "NOTE+NOTE+NOTE+NOTE+NAME", "", 0, false}, &msg),
+    EXPECT_EQ(index->addTag(TagSpec{"T", "NOSUCH", "", TagUniqueness::kNone, false}, &msg),
+              CdxStatus::BadExpression);
+    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME", "AMOUNT", TagUniqueness::kNone, false}, &msg),
+              CdxStatus::BadExpression);
+    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME", "", static_cast<TagUniqueness>(7), false}, &msg),
+              CdxStatus::BadExpression);
+    EXPECT_EQ(index->addTag(
+                  TagSpec{"T", "NOTE+NOTE+NOTE+NOTE+NAME", "", TagUniqueness::kNone, false}, &msg),
               CdxStatus::KeyTooLong);
-    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME", "", 0, false}, &msg), CdxStatus::Ok);
-    EXPECT_EQ(index->addTag(TagSpec{"t", "CODE", "", 0, false}, &msg), CdxStatus::DuplicateTag);
+    EXPECT_EQ(index->addTag(TagSpec{"T", "NAME", "", TagUniqueness::kNone, false}, &msg),
+              CdxStatus::Ok);
+    EXPECT_EQ(index->addTag(TagSpec{"t", "CODE", "", TagUniqueness::kNone, false}, &msg),
+              CdxStatus::DuplicateTag);
     EXPECT_EQ(index->tagCount(), 1u);
 }
 
@@ -361,8 +369,8 @@ TEST_F(CdxIndexTest, ReopensFromDiskWithTagsInCreationOrder) {
         CdxStatus s;
         index = CdxIndex::create(StdioPageStore::open(path, true), records.layout(), &s);
         ASSERT_EQ(s, CdxStatus::Ok);
-        addTag("ZED", "NAME", ".NOT. DELETED()", kUniqueContinue);
-        addTag("ALPHA", "AMOUNT", "", kUniqueRefuse, true);
+        addTag("ZED", "NAME", ".NOT. DELETED()", TagUniqueness::kContinue);
+        addTag("ALPHA", "AMOUNT", "", TagUniqueness::kRefuse, true);
         for (int i = 0; i < 500; ++i)
             ASSERT_EQ(append(records.make("n" + std::to_string(i), "c", i)), CdxStatus::Ok);
         ASSERT_EQ(index->flush(), CdxStatus::Ok);
@@ -375,9 +383,9 @@ TEST_F(CdxIndexTest, ReopensFromDiskWithTagsInCreationOrder) {
     ASSERT_EQ(index->tagCount(), 2u);
     EXPECT_EQ(index->tag(0).name(), "ZED");
     EXPECT_EQ(index->tag(0).forExpression(), ".NOT. DELETED()");
-    EXPECT_EQ(index->tag(0).uniqueness(), kUniqueContinue);
+    EXPECT_EQ(index->tag(0).uniqueness(), TagUniqueness::kContinue);
     EXPECT_EQ(index->tag(1).name(), "ALPHA");
-    EXPECT_EQ(index->tag(1).uniqueness(), kUniqueRefuse);
+    EXPECT_EQ(index->tag(1).uniqueness(), TagUniqueness::kRefuse);
     EXPECT_TRUE(index->tag(1).descending());
     EXPECT_EQ(walk(index->tag(1)).front(), 500u);
     expectSound();

@@ -41,11 +41,11 @@ class RandomOps {
         m_index = CdxIndex::create(std::make_unique<MemoryPageStore>(), m_records.layout(), &s);
         EXPECT_EQ(s, CdxStatus::Ok);
         setDefer();
-        add(TagSpec{"NAME", "UPPER(NAME)", "", 0, false});
-        add(TagSpec{"CODE", "CODE", "", kUniqueContinue, false});
-        add(TagSpec{"AMOUNT", "AMOUNT", ".NOT. DELETED()", 0, true});
-        add(TagSpec{"CODEDAY", "CODE + DTOS(DAY)", "", kUniqueRefuse, false});
-        add(TagSpec{"LONGKEY", "NOTE + NAME", "AMOUNT > 0", 0, false});
+        add(TagSpec{"NAME", "UPPER(NAME)", "", TagUniqueness::kNone, false});
+        add(TagSpec{"CODE", "CODE", "", TagUniqueness::kContinue, false});
+        add(TagSpec{"AMOUNT", "AMOUNT", ".NOT. DELETED()", TagUniqueness::kNone, true});
+        add(TagSpec{"CODEDAY", "CODE + DTOS(DAY)", "", TagUniqueness::kRefuse, false});
+        add(TagSpec{"LONGKEY", "NOTE + NAME", "AMOUNT > 0", TagUniqueness::kNone, false});
     }
 
     std::vector<uint8_t> randomRow() {
@@ -93,7 +93,8 @@ class RandomOps {
 
     std::vector<uint8_t> changeOneField(std::vector<uint8_t> row) {
         std::vector<uint8_t> other = randomRow();
-        const FieldDef& f = m_records.layout().fields[m_rng() % m_records.layout().fields.size()];
+        const FieldLayout& f =
+            m_records.layout().fields[m_rng() % m_records.layout().fields.size()];
         std::copy(other.begin() + f.offset, other.begin() + f.offset + f.length,
                   row.begin() + f.offset);
         return row;
@@ -104,7 +105,7 @@ class RandomOps {
         bool refuse = false;
         std::string oldKey, newKey;
         for (TagModel& m : m_models) {
-            if (m.tag->uniqueness() != kUniqueRefuse) continue;
+            if (m.tag->uniqueness() != TagUniqueness::kRefuse) continue;
             if (!m.tag->keyFor(RecordView{after, recno}, newKey)) continue;
             if (!before.empty() && m.tag->keyFor(RecordView{before, recno}, oldKey) &&
                 oldKey == newKey)
@@ -119,7 +120,7 @@ class RandomOps {
             const bool oldIn = !before.empty() && m.tag->keyFor(RecordView{before, recno}, oldKey);
             const bool newIn = m.tag->keyFor(RecordView{after, recno}, newKey);
             if (oldIn == newIn && (!oldIn || oldKey == newKey)) continue;  // no key change
-            if (m.tag->uniqueness() == kUniqueContinue) {
+            if (m.tag->uniqueness() == TagUniqueness::kContinue) {
                 if (oldIn && (!newIn || oldKey != newKey)) {
                     auto it = m.holders.find(oldKey);
                     if (it != m.holders.end() && it->second == recno) {
@@ -150,7 +151,7 @@ class RandomOps {
             m.holders.clear();
             for (uint32_t r = 1; r <= m_table.rows.size(); ++r) {
                 if (!m.tag->keyFor(RecordView{m_table.rows[r - 1], r}, key)) continue;
-                if (m.tag->uniqueness() == kUniqueContinue) {
+                if (m.tag->uniqueness() == TagUniqueness::kContinue) {
                     if (m.holders.count(key)) continue;
                     m.holders[key] = r;
                 }

@@ -266,7 +266,7 @@ TEST_F(ExpressionTest, EachLevelRefusesItsOwnErrors) {
 
 TEST_F(ExpressionTest, TextTooWideForAKeyIsRefused) {
     RecordLayout l = sampleLayout();
-    l.fields.push_back(FieldDef{"WIDE", 'C', l.recordLength, 40000, 0});
+    l.fields.push_back(FieldLayout{"WIDE", 'C', l.recordLength, 40000, 0});
     l.recordLength += 40000;
     ExprError err;
     EXPECT_NE(Expression::parse("WIDE + NAME", l, &err), nullptr);
@@ -334,7 +334,7 @@ TEST_F(ExpressionTest, InputsDifferOnlyInTheBytesTheExpressionReads) {
 
 TEST_F(ExpressionTest, MemoFieldsCannotBeKeys) {
     RecordLayout l = sampleLayout();
-    l.fields.push_back(FieldDef{"TEXT", 'M', l.recordLength, 10, 0});
+    l.fields.push_back(FieldLayout{"TEXT", 'M', l.recordLength, 10, 0});
     l.recordLength += 10;
     ExprError err;
     EXPECT_EQ(Expression::parse("TEXT", l, &err), nullptr);

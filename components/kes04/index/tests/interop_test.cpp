@@ -57,10 +57,13 @@ class WrittenByUs : public ::testing::Test {
         index =
             CdxIndex::create(StdioPageStore::open(dir / "PEOPLE.CDX", true), records.layout(), &s);
         ASSERT_EQ(s, CdxStatus::Ok);
-        ASSERT_EQ(index->addTag(TagSpec{"NAME", "UPPER(NAME)", "", 0, false}), CdxStatus::Ok);
-        ASSERT_EQ(index->addTag(TagSpec{"AMOUNT", "AMOUNT", "AMOUNT > 0", 0, false}),
+        ASSERT_EQ(index->addTag(TagSpec{"NAME", "UPPER(NAME)", "", TagUniqueness::kNone, false}),
                   CdxStatus::Ok);
-        ASSERT_EQ(index->addTag(TagSpec{"CODE_BACK", "CODE", "", 25, true}), CdxStatus::Ok);
+        ASSERT_EQ(
+            index->addTag(TagSpec{"AMOUNT", "AMOUNT", "AMOUNT > 0", TagUniqueness::kNone, false}),
+            CdxStatus::Ok);
+        ASSERT_EQ(index->addTag(TagSpec{"CODE_BACK", "CODE", "", TagUniqueness::kContinue, true}),
+                  CdxStatus::Ok);
         for (uint32_t r = 1; r <= 3000; ++r) {
             auto row = records.make("name" + std::to_string(r * 7919 % 3001),
                                     std::to_string(r % 97), double(int(r % 41) - 20) / 4);
@@ -185,7 +188,7 @@ std::vector<uint8_t> handBuiltIndex() {
 
 TEST(WrittenByHand, FileAssembledFromTheDescriptionOpensWalksAndSeeks) {
     RecordLayout layout;
-    layout.fields = {FieldDef{"CODE", 'C', 1, 4, 0}};
+    layout.fields = {FieldLayout{"CODE", 'C', 1, 4, 0}};
     layout.recordLength = 5;
     CdxStatus s;
     std::string msg;

@@ -139,6 +139,10 @@ TEST_F(TagApi, UniqueTagRefusesAppendAndBadTagsFailCreate) {
     EXPECT_EQ(code4errorCode(c4, 0), -400);
     EXPECT_EQ(create({{"T", "TBL_NAME", nullptr, 30, 0}}), nullptr);
     EXPECT_EQ(code4errorCode(c4, 0), -350);
+    EXPECT_EQ(create({{"T", "TBL_NAME", nullptr, 7, 0}}), nullptr);
+    EXPECT_EQ(code4errorCode(c4, 0), -350);
+    EXPECT_EQ(create({{"T", "TBL_NAME", nullptr, 0, 3}}), nullptr);
+    EXPECT_EQ(code4errorCode(c4, 0), -350);
     ASSERT_NE(create({{"T", "TBL_NAME", nullptr, 0, 0}}), nullptr);
     EXPECT_EQ(d4tag(d4, "NOPE"), nullptr);
     EXPECT_EQ(code4errorCode(c4, 0), -330);

@@ -25,8 +25,8 @@ using testing::TempFolder;
 
 const std::vector<FieldSpec> kFields = {{"TBL_NAME", 'C', 12, 0}, {"SEQ", 'N', 6, 0}};
 const std::vector<kes04::TagSpec> kTags = {
-    {"BY_NAME", "TBL_NAME", "", 0, 0},
-    {"BACK", "STR(SEQ, 6)", "", 0, 10},
+    {"BY_NAME", "TBL_NAME", "", TagUniqueness::kNone, false},
+    {"BACK", "STR(SEQ, 6)", "", TagUniqueness::kNone, true},
 };
 constexpr int kRecords = 300;
 

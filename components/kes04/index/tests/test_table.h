@@ -16,8 +16,8 @@ inline RecordLayout sampleLayout() {
     RecordLayout l;
     l.alias = "PEOPLE";
     uint32_t offset = 1;
-    auto add = [&](const char* name, char type, uint32_t len, uint32_t dec) {
-        l.fields.push_back(FieldDef{name, type, offset, len, dec});
+    auto add = [&](const char* name, char type, uint32_t len, uint8_t dec) {
+        l.fields.push_back(FieldLayout{name, type, offset, len, dec});
         offset += len;
     };
     add("NAME", 'C', 20, 0);
@@ -39,7 +39,7 @@ class Records {
     // Stores `text` in field `name` the way a table does: C left-aligned, N
     // right-aligned, D and L as given.
     void set(std::vector<uint8_t>& rec, const char* name, const std::string& text) const {
-        const FieldDef* f = m_layout.find(name);
+        const FieldLayout* f = m_layout.find(name);
         std::string v = text.substr(0, f->length);
         if (f->type == 'N' && v.size() < f->length) v = std::string(f->length - v.size(), ' ') + v;
         v.resize(f->length, ' ');

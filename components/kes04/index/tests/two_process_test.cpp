@@ -32,9 +32,9 @@ TEST(TwoProcesses, AppendingAtOnceKeepsEveryTagIntact) {
     const std::vector<FieldSpec> fields = {
         {"ID", 'C', 12, 0}, {"N", 'N', 6, 0}, {"NOTES", 'M', 10, 0}};
     const std::vector<kes04::TagSpec> tags = {
-        {"ID", "ID", "", 0, 0},
-        {"N_BACK", "N", "", 0, 10},
-        {"EVEN", "UPPER(ID)", "VAL(RIGHT(TRIM(ID), 1)) < 5", 0, 0}};
+        {"ID", "ID", "", TagUniqueness::kNone, false},
+        {"N_BACK", "N", "", TagUniqueness::kNone, true},
+        {"EVEN", "UPPER(ID)", "VAL(RIGHT(TRIM(ID), 1)) < 5", TagUniqueness::kNone, false}};
     std::unique_ptr<Table> table;
     std::string detail;
     ASSERT_EQ(Table::create(dir / "SHARED", fields, tags, true, access(AccessMode::kDenyNone),
