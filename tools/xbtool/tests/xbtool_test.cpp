@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/tests/temp_folder.h"
 #include "tools/xbtool/json_text.h"
 
 namespace tavrel::xbtool {
@@ -34,12 +35,7 @@ Result xbtool(std::vector<std::string> args, const std::string& input = "") {
 
 class XbtoolTest : public ::testing::Test {
   protected:
-    XbtoolTest() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "xbtool-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
-        table = (dir / "PEOPLE").string();
-    }
-    ~XbtoolTest() override { std::filesystem::remove_all(dir); }
+    XbtoolTest() { table = (dir / "PEOPLE").string(); }
     void createPeople() {
         Result r = xbtool({"create", table, "--field", "NAME:C:12", "--field", "AMOUNT:N:8:2",
                            "--field", "BORN:D", "--field", "OK:L", "--field", "NOTES:M"});
@@ -52,7 +48,8 @@ class XbtoolTest : public ::testing::Test {
     void setBytes(const std::string& name, const std::string& content) {
         std::ofstream(dir / name, std::ios::binary | std::ios::trunc) << content;
     }
-    std::filesystem::path dir;
+    platform::testing::TempFolder box;
+    const std::filesystem::path& dir = box.path();
     std::string table;
 };
 

@@ -9,27 +9,11 @@
 
 #include "components/kes04/index/cdx_table_index.h"
 #include "components/kes04/table.h"
+#include "platform/tests/temp_folder.h"
 
 namespace tavrel::kes04::cdx::testing {
 
-class TempFolder {
-  public:
-    TempFolder() {
-        std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() /
-                 ("kes04_index_" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
-    const std::filesystem::path& path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_path;
-};
+using platform::testing::TempFolder;
 
 inline TableOptions access(AccessMode mode) {
     TableOptions o;
