@@ -46,6 +46,17 @@ class ConversionFailureTest : public ConversionTest {
             readBytes(conversionJournalFile(names.packageBackupFolder)).find("STATE ROLLEDBACK"),
             std::string::npos);
     }
+    // A table move failed after DATA00's CUSTOMER was installed (9720), and
+    // the application folder is as it was.
+    void expectInstalledTablesPutBack() {
+        EXPECT_EQ(conversion.lastResult(), 9720) << conversionLogText();
+        const FolderSnapshot after = snapshotOf(folder.path());
+        EXPECT_TRUE(before == after) << firstDifference(before, after);
+        EXPECT_NE(conversionLogText().find("Table Moved - Target Table: " +
+                                           app("DATA00/TABLES/CUSTOMER.DBF")),
+                  std::string::npos)
+            << "the first table had been installed";
+    }
     std::string archiveFile() const { return names.packageFolder + "TBLFILES0101.ZIP"; }
 
     FolderSnapshot before;
@@ -151,13 +162,7 @@ TEST_F(ConversionFailureTest, AMoveThatFailsOnTheSecondTablePutsBackTheFirst) {
         EXPECT_FALSE(convert());
         EXPECT_EQ(plan.faultsInjected(), 1);
     }
-    EXPECT_EQ(conversion.lastResult(), 9720) << conversionLogText();
-    const FolderSnapshot after = snapshotOf(folder.path());
-    EXPECT_TRUE(before == after) << firstDifference(before, after);
-    EXPECT_NE(conversionLogText().find("Table Moved - Target Table: " +
-                                       app("DATA00/TABLES/CUSTOMER.DBF")),
-              std::string::npos)
-        << "the first table had been installed";
+    expectInstalledTablesPutBack();
 }
 
 // The file moves of the table moves (from a TABLENEW folder) in the order
@@ -189,13 +194,7 @@ TEST_F(ConversionFailureTest, AMoveBrokenOffBetweenTheFilesOfATablePutsAllTables
         EXPECT_NE(std::find(copies.begin(), copies.end(), "DATA00/TABLES/CUSTOMER.FPT"),
                   copies.end());
     }
-    EXPECT_EQ(conversion.lastResult(), 9720) << conversionLogText();
-    const FolderSnapshot after = snapshotOf(folder.path());
-    EXPECT_TRUE(before == after) << firstDifference(before, after);
-    EXPECT_NE(conversionLogText().find("Table Moved - Target Table: " +
-                                       app("DATA00/TABLES/CUSTOMER.DBF")),
-              std::string::npos)
-        << "the first table had been installed";
+    expectInstalledTablesPutBack();
     EXPECT_NE(readBytes(conversionJournalFile(names.packageBackupFolder)).find("STATE ROLLEDBACK"),
               std::string::npos);
 }
