@@ -85,6 +85,30 @@ TEST_F(ChecksumTest, CheckSumCoversTheStoredMemoReferenceAndDeletedRecords) {
     EXPECT_EQ(storedRecord(path("CUSTOMER"), 2)[0], '*') << "record 2 stays deleted";
 }
 
+TEST_F(ChecksumTest, ARepeatedFieldNameReadsTheFirstFieldOfThatNameInTheText) {
+    // Field 3 renamed CODE in the header by another program: the record text
+    // takes the first CODE twice, as a lookup by name finds it, not the
+    // stored bytes as they lie side by side.
+    DATA4* data = create("TWICE", {{"CHECK_SUM", 'C', 40, 0, 0},
+                                   {"CODE", 'C', 3, 0, 0},
+                                   {"COD2", 'C', 3, 0, 0}});
+    append(data, {{"CODE", "abc"}, {"COD2", "xyz"}});
+    append(data, {{"CODE", "def"}, {"COD2", "uvw"}});
+    ASSERT_EQ(K4(library, d4close, data), 0);
+    {
+        std::fstream file(path("TWICE"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(32 + 2 * 32);
+        file.write("CODE\0\0\0\0\0\0\0", 11);
+    }
+    data = engine.open((folder / "TWICE").string());
+    ASSERT_NE(data, nullptr);
+    auto t = tools();
+    ASSERT_EQ(StampTableChecksums(t, data, 3000), ChecksumResult::kDone);
+    EXPECT_EQ(checksumOf(data, 1, "CHECK_SUM"), opensslChecksum("abcabc"));
+    EXPECT_EQ(checksumOf(data, 2, "CHECK_SUM"), opensslChecksum("defdef"));
+    K4(library, d4close, data);
+}
+
 TEST_F(ChecksumTest, CheckSum1CoversMemoTextAndVerifiesDeletedRecords) {
     DATA4* data = dataTable("CHECK_SUM1");
     append(data, {{"CODE", "A1"}, {"NOTES", "first memo"}});
