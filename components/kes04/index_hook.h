@@ -122,6 +122,9 @@ struct IndexRequest {
     bool create = false;
     std::span<const TagSpec> tags;  // Only for create; valid during the call.
     bool safety = true;             // For create: false lets an existing index file be replaced.
+    // For create: only check `tags` against the layout and give the result;
+    // no file is touched and `*index` stays as it is.
+    bool checkOnly = false;
     // How long the index's locks are tried before kLocked: the table's own lock wait.
     std::chrono::milliseconds lockWait{10000};
 };

@@ -192,6 +192,24 @@ int Table::create(const fs::path& path, std::span<const FieldSpec> fields,
     RecordLayout layout;
     int rc = layoutForCreate(fields, &layout, detail);
     if (rc != 0) return rc;
+    if (!tags.empty()) {
+        // Tags that cannot be made are refused before anything is written: a
+        // table being replaced stays as it was.
+        layout.alias = platform::upperText(target.stem().string());
+        IndexRequest check;
+        check.tablePath = target;
+        check.layout = &layout;
+        check.create = true;
+        check.tags = tags;
+        check.safety = safety;
+        check.checkOnly = true;
+        std::unique_ptr<TableIndex> none;
+        rc = indexFactory()(check, &none);
+        if (rc != 0) {
+            *detail = "the tags asked for cannot be made on " + target.string();
+            return rc;
+        }
+    }
     platform::SystemClock system;
     const platform::DateTime now = (options.clock ? options.clock : &system)->now();
     std::vector<uint8_t> bytes =

@@ -206,6 +206,7 @@ int CdxTableIndex::factory(const IndexRequest& request, std::unique_ptr<TableInd
                 const CdxStatus s = CdxIndex::validateSpec(def, layout);
                 if (s != CdxStatus::Ok) return engineCode(s);
             }
+            if (request.checkOnly) return 0;
             if (existing && request.safety) return code(EngineCode::kNoCreate);
             int err = 0;
             auto file = RandomAccessFile::open(existing ? *existing : platform::resolvePath(path),

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "components/kes04/index/tests/table_support.h"
 
@@ -186,6 +187,33 @@ TEST_F(TableIndexTest, BadTagDescriptionsFailTheCreate) {
     EXPECT_EQ(create({{"T", "NOTES", "", TagUniqueness::kNone, false}}),
               code(EngineCode::kErrExpression));
     EXPECT_FALSE(std::filesystem::exists(dir / "ORDERS.DBF"));
+}
+
+TEST_F(TableIndexTest, BadTagsLeaveATableThatWouldBeReplacedAsItWas) {
+    // Safety off lets a create replace a table, but only a create that can
+    // succeed: tags that cannot be made are refused before anything is written.
+    ASSERT_EQ(create(kTags), 0);
+    ASSERT_EQ(add("KEPT", 1, "20240101"), 0);
+    ASSERT_EQ(table->close(), 0);
+    table.reset();
+    using platform::testing::readBytes;
+    std::map<std::string, std::string> before;
+    for (const std::string ext : {".DBF", ".CDX", ".FPT"}) {
+        before[ext] = readBytes(dir / ("ORDERS" + ext));
+        ASSERT_FALSE(before[ext].empty()) << ext;
+    }
+    for (const kes04::TagSpec& bad :
+         {kes04::TagSpec{"T", "NOSUCH", "", TagUniqueness::kNone, false},
+          kes04::TagSpec{"TOO_LONG_NAME", "TBL_NAME", "", TagUniqueness::kNone, false}}) {
+        std::string detail;
+        EXPECT_NE(Table::create(dir / "ORDERS", kFields, std::vector{bad}, false,
+                                access(AccessMode::kDenyRW), &table, &detail),
+                  0);
+        EXPECT_EQ(table, nullptr);
+        for (const auto& [ext, bytes] : before) {
+            EXPECT_EQ(readBytes(dir / ("ORDERS" + ext)), bytes) << ext << ", tag " << bad.name;
+        }
+    }
 }
 
 TEST_F(TableIndexTest, ReopenedTableKeepsItsTagsAndRebuildsCompactly) {
