@@ -49,9 +49,8 @@ int Table::writeBackCache() {
     if (m_file->writeAt(at, std::span(m_readCache.data() + from, bytes)) != 0) {
         // The file may hold some of the records: read them again from it.
         m_cacheFirst = 0;
-        return fail(code(EngineCode::kErrWrite),
-                    m_path.string() + ": records from " + std::to_string(first) +
-                        " cannot be written");
+        return fail(code(EngineCode::kErrWrite), m_path.string() + ": records from " +
+                                                     std::to_string(first) + " cannot be written");
     }
     return 0;
 }
@@ -78,8 +77,8 @@ int Table::readRecordBytes(uint32_t recno, uint8_t* out) {
             // it may hold old bytes there (past the count a stopped program
             // left in the header).
             if (!m_pending.empty()) {
-                const uint32_t firstPending = uint32_t(
-                    (m_pendingOffset - m_header.headerLength) / length + 1);
+                const uint32_t firstPending =
+                    uint32_t((m_pendingOffset - m_header.headerLength) / length + 1);
                 if (recno < firstPending) wanted = std::min(wanted, firstPending - recno);
             }
             m_readCache.resize(size_t(wanted) * length);

@@ -89,9 +89,8 @@ TEST_F(ChecksumTest, ARepeatedFieldNameReadsTheFirstFieldOfThatNameInTheText) {
     // Field 3 renamed CODE in the header by another program: the record text
     // takes the first CODE twice, as a lookup by name finds it, not the
     // stored bytes as they lie side by side.
-    DATA4* data = create("TWICE", {{"CHECK_SUM", 'C', 40, 0, 0},
-                                   {"CODE", 'C', 3, 0, 0},
-                                   {"COD2", 'C', 3, 0, 0}});
+    DATA4* data = create(
+        "TWICE", {{"CHECK_SUM", 'C', 40, 0, 0}, {"CODE", 'C', 3, 0, 0}, {"COD2", 'C', 3, 0, 0}});
     append(data, {{"CODE", "abc"}, {"COD2", "xyz"}});
     append(data, {{"CODE", "def"}, {"COD2", "uvw"}});
     ASSERT_EQ(K4(library, d4close, data), 0);

@@ -77,7 +77,8 @@ std::string textFromJulian(int64_t julian) {
     // Digit by digit: a date key is made for every record a tag takes in.
     std::string text(8, '0');
     auto put = [&](size_t at, unsigned value, int digits) {
-        for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + size_t(i)] = char('0' + value % 10);
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + size_t(i)] = char('0' + value % 10);
     };
     put(0, unsigned(y), 4);
     put(4, m, 2);

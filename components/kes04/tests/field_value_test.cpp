@@ -69,11 +69,11 @@ TEST(NumericAssignment, TextAlreadyInStoredFormGivesWhatFormattingGives) {
     // A value copied from a table of the same structure is taken as it
     // stands; every text must still be stored as formatting stores it.
     const std::vector<std::string> texts = {
-        "0",     "0.00",  "-0.00", "-0",    "00.50", "0.5",   "12.50",  "-12.50", "12.5",
-        "12.",   ".50",   "-.50",  "1e2",   "+3.00", "3.001", "999.99", "-99.99", "1234567.89",
-        "12,50", "12.5x", "-",     "--1",   "0.25",  " 7.25", "7.25 ",  "0000",   "10"};
-    for (const auto& [width, decimals] :
-         std::vector<std::pair<uint32_t, uint8_t>>{{6, 2}, {4, 2}, {3, 2}, {5, 0}, {10, 2}, {2, 0}}) {
+        "0",     "0.00",  "-0.00", "-0",  "00.50", "0.5",   "12.50",  "-12.50", "12.5",
+        "12.",   ".50",   "-.50",  "1e2", "+3.00", "3.001", "999.99", "-99.99", "1234567.89",
+        "12,50", "12.5x", "-",     "--1", "0.25",  " 7.25", "7.25 ",  "0000",   "10"};
+    for (const auto& [width, decimals] : std::vector<std::pair<uint32_t, uint8_t>>{
+             {6, 2}, {4, 2}, {3, 2}, {5, 0}, {10, 2}, {2, 0}}) {
         for (const std::string& text : texts) {
             bool blank = false;
             EXPECT_EQ(stored(field('N', width, decimals), text),

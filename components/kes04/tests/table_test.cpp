@@ -649,9 +649,9 @@ TEST(IndexHook, EveryChangePassesTheHookFirstAndARefusalWritesNothing) {
     EXPECT_EQ(t->flush(), 20);
     EXPECT_EQ(text(*t, "K"), "abc");  // the buffer is back to what the file holds
     ASSERT_EQ(t->close(), 0);
-    std::vector<std::string> expected = {"check 1", "create 1", "1:> abc",     "2:> DUP",
-                                         "1: abc>*abc", "flush",    "1:*abc>*DUP", "flush",
-                                         "flush"};
+    std::vector<std::string> expected = {"check 1",     "create 1",    "1:> abc",
+                                         "2:> DUP",     "1: abc>*abc", "flush",
+                                         "1:*abc>*DUP", "flush",       "flush"};
     EXPECT_EQ(FakeIndex::calls, expected);
     EXPECT_EQ(uint8_t(readBytes(dir / "H.DBF")[28]), 0x01);
     EXPECT_EQ(le32(readBytes(dir / "H.DBF"), 4), 1u);

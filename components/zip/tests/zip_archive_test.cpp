@@ -82,7 +82,8 @@ TEST_F(ZipArchiveTest, ExtractionKeepsPathsContentAndTime) {
         EXPECT_EQ(filesBelow(m_box.path("app")),
                   (std::vector<std::string>{"DATA/CUSTOMER.CDX", "DATA/CUSTOMER.DBF",
                                             "DATA/SUB/NOTES.TXT", "TAVREL32.EXE"}));
-        EXPECT_EQ(readBytes(m_box.path("app/TAVREL32.EXE")), readBytes(m_box.path("src/TAVREL32.EXE")));
+        EXPECT_EQ(readBytes(m_box.path("app/TAVREL32.EXE")),
+                  readBytes(m_box.path("src/TAVREL32.EXE")));
         EXPECT_EQ(readBytes(m_box.path("app/DATA/SUB/NOTES.TXT")), "notes");
         // Zip times have two-second steps.
         EXPECT_NEAR(double(test::timeOf(m_box.path("app/DATA/CUSTOMER.DBF"))), double(kJan2021), 2);
