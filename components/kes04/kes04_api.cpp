@@ -184,7 +184,7 @@ const tavrel::kes04::FieldLayout& layoutOf(FIELD4* f4) {
 // The tag that `info` describes, its codes read as the C interface defines
 // them (unique 0, 15 or 20, 25; descending 0 or 10). False when either holds
 // another value.
-bool tagSpecOf(const TAG4INFO& info, TagSpec* out) {
+bool tagFromInfo(const TAG4INFO& info, TagSpec* out) {
     switch (info.unique) {
         case 0:
             out->uniqueness = TagUniqueness::kNone;
@@ -293,25 +293,25 @@ DATA4* d4create(CODE4* c4, const char* name, const FIELD4INFO* fields, const TAG
             record(c4, code(EngineCode::kErrParameterNull), "d4create without a name or fields");
             return nullptr;
         }
-        std::vector<FieldSpec> fieldSpecs;
+        std::vector<FieldSpec> fieldList;
         for (const FIELD4INFO* f = fields; f->name; ++f) {
-            fieldSpecs.push_back(FieldSpec{f->name, char(f->type), f->len, f->dec});
+            fieldList.push_back(FieldSpec{f->name, char(f->type), f->len, f->dec});
         }
-        std::vector<TagSpec> tagSpecs;
+        std::vector<TagSpec> tagList;
         for (const TAG4INFO* t = tags; t && t->name; ++t) {
-            TagSpec spec;
-            if (!tagSpecOf(*t, &spec)) {
+            TagSpec tag;
+            if (!tagFromInfo(*t, &tag)) {
                 record(c4, code(EngineCode::kErrTagInfo),
                        std::string("tag ") + t->name + ": unique " + std::to_string(t->unique) +
                            ", descending " + std::to_string(t->descending) +
                            " (unique must be 0, 15, 20 or 25, descending 0 or 10)");
                 return nullptr;
             }
-            tagSpecs.push_back(std::move(spec));
+            tagList.push_back(std::move(tag));
         }
         std::unique_ptr<Table> table;
         std::string detail;
-        int rc = Table::create(name, fieldSpecs, tagSpecs, c4->safety != 0, optionsOf(c4), &table,
+        int rc = Table::create(name, fieldList, tagList, c4->safety != 0, optionsOf(c4), &table,
                                &detail);
         if (rc == code(EngineCode::kNoCreate) || rc == code(EngineCode::kErrCreate)) {
             rc = code(c4->errCreate ? EngineCode::kErrCreate : EngineCode::kNoCreate);
