@@ -77,25 +77,40 @@ void finishMessage(SHAHashContext& context, Compressor compress) {
     context.state = ContextState::kFinalized;
 }
 
+namespace {
+
+// The eight lower-case hex digits of `word`, one a byte, the first digit in
+// the top byte.
+uint64_t hexDigitsOf(uint32_t word) {
+    // Spread the nibbles over the bytes, the top nibble in the top byte ...
+    uint64_t x = uint64_t(word);
+    x = ((x & 0xFFFF0000u) << 16) | (x & 0x0000FFFFu);
+    x = ((x & 0x0000FF000000FF00u) << 8) | (x & 0x000000FF000000FFu);
+    x = ((x & 0x00F000F000F000F0u) << 4) | (x & 0x000F000F000F000Fu);
+    // ... make each a digit: '0' + n, and 'a' - 10 + n from ten on ...
+    const uint64_t tens = ((x + 0x0606060606060606u) >> 4) & 0x0101010101010101u;
+    x += 0x3030303030303030u + tens * ('a' - '0' - 10);
+    return x;
+}
+
+}  // namespace
+
 void formatDigestText(const uint32_t digest[5], char* out) {
-    // Two digits a byte from one table: the text is made for every record a
-    // table run hashes.
-    static constexpr auto kPairs = [] {
-        std::array<char, 512> pairs{};
-        constexpr char kDigits[] = "0123456789abcdef";
-        for (size_t byte = 0; byte < 256; ++byte) {
-            pairs[2 * byte] = kDigits[byte >> 4];
-            pairs[2 * byte + 1] = kDigits[byte & 0xF];
-        }
-        return pairs;
-    }();
+    // Made for every record a table run hashes, so a word at a time.
     for (int word = 0; word < 5; ++word) {
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            const size_t byte = (digest[word] >> shift) & 0xFF;
-            *out++ = kPairs[2 * byte];
-            *out++ = kPairs[2 * byte + 1];
-        }
-        *out++ = word < 4 ? '-' : '\0';
+        const uint64_t digits = hexDigitsOf(digest[word]);
+        // The top byte goes first. Spelled out, compilers make this one byte
+        // swap and one store.
+        out[0] = char(digits >> 56);
+        out[1] = char(digits >> 48);
+        out[2] = char(digits >> 40);
+        out[3] = char(digits >> 32);
+        out[4] = char(digits >> 24);
+        out[5] = char(digits >> 16);
+        out[6] = char(digits >> 8);
+        out[7] = char(digits);
+        out[8] = word < 4 ? '-' : '\0';
+        out += 9;
     }
 }
 

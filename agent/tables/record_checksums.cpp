@@ -141,14 +141,10 @@ ChecksumStamper::ChecksumStamper(ChecksumTools& tools, DATA4* data)
 }
 
 std::string_view ChecksumStamper::adjacentText() const {
-    Kes04Library& library = m_tools.engine.library();
-    const char* first = K4(library, f4ptr, m_fields.front());
-    const char* last = K4(library, f4ptr, m_fields.back());
-    const long lastLength = K4(library, f4len_v, m_fields.back());
-    // The record buffer may have been replaced since; the layout within it not.
-    if (first == nullptr || last == nullptr || last + lastLength != first + m_textLength) {
-        return {};
-    }
+    // The record buffer may have been replaced since the run began; the
+    // layout within it not, so the stretch starts at the first field.
+    const char* first = K4(m_tools.engine.library(), f4ptr, m_fields.front());
+    if (first == nullptr) return {};
     return {first, m_textLength};
 }
 

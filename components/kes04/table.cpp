@@ -119,6 +119,10 @@ int Table::openFiles(const fs::path& path, std::string* detail) {
     m_record = blankRecord(m_header.layout);
     m_original = m_record;
     m_memos.assign(m_header.layout.fields.size(), MemoSlot{});
+    m_memoFields.clear();
+    for (size_t i = 0; i < m_header.layout.fields.size(); ++i) {
+        if (isMemoType(m_header.layout.fields[i].type)) m_memoFields.push_back(i);
+    }
     m_recno = 0;
     m_eof = false;
     return 0;

@@ -200,9 +200,10 @@ class Table final : public RecordSource {
     bool m_appending = false;
     bool m_changed = false;
     std::vector<uint8_t> m_record;
-    std::vector<uint8_t> m_original;  // The current record as it stands in the file.
-    std::vector<uint8_t> m_scratch;   // Read buffer, kept to spare an allocation per record.
-    std::vector<MemoSlot> m_memos;    // One per field (used for memo fields only).
+    std::vector<uint8_t> m_original;   // The current record as it stands in the file.
+    std::vector<uint8_t> m_scratch;    // Read buffer, kept to spare an allocation per record.
+    std::vector<MemoSlot> m_memos;     // One per field (used for memo fields only).
+    std::vector<size_t> m_memoFields;  // The numbers (from 0) of the memo fields.
     std::vector<uint32_t> m_lockedRecords;
 
     // Exclusive-mode caches.

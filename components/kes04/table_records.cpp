@@ -161,18 +161,21 @@ int Table::readRecord(uint32_t recno, std::vector<uint8_t>& out) {
 // ---- current record ------------------------------------------------------
 
 void Table::forgetMemos() {
-    for (MemoSlot& slot : m_memos) {
-        slot.loaded = false;
-        slot.changed = false;
+    for (size_t i : m_memoFields) {
+        m_memos[i].loaded = false;
+        m_memos[i].changed = false;
     }
 }
 
 int Table::loadRecord(uint32_t recno) {
-    m_scratch.resize(m_header.layout.recordLength);
+    const size_t length = m_header.layout.recordLength;
+    m_scratch.resize(length);
     int rc = readRecordBytes(recno, m_scratch.data());
     if (rc != 0) return rc;
+    // Read aside first: a failed read leaves the current record as it was.
     m_original.swap(m_scratch);
-    m_record = m_original;
+    m_record.resize(length);
+    std::memcpy(m_record.data(), m_original.data(), length);
     forgetMemos();
     m_recno = recno;
     m_eof = m_bof = false;
@@ -192,7 +195,7 @@ void Table::setEof() {
 }
 
 int Table::writeMemos() {
-    for (size_t i = 0; i < m_memos.size(); ++i) {
+    for (size_t i : m_memoFields) {
         MemoSlot& slot = m_memos[i];
         if (!slot.changed) continue;
         const FieldLayout& field = m_header.layout.fields[i];
@@ -238,7 +241,7 @@ int Table::writeChanges() {
     } else {
         rc = writeRecordBytes(m_recno, m_record.data());
         if (rc == 0) {
-            m_original = m_record;
+            std::memcpy(m_original.data(), m_record.data(), m_record.size());
             m_headerDirty = true;
         }
     }

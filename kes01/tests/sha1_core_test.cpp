@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -192,6 +193,23 @@ TEST(Sha1Context, DigestTextIsTheWordsInLowerCaseHexWithHyphens) {
     formatDigestText(words, text);
     EXPECT_STREQ(text, "0123abcd-ffffffff-00000000-89abcdef-00000001");
     EXPECT_EQ(text[45], '#');  // exactly 45 bytes written
+}
+
+TEST(Sha1Context, DigestTextHasEveryDigitRightInEveryPlace) {
+    // Each of the sixteen digits in each of the forty places, against printf.
+    for (uint32_t digit = 0; digit < 16; ++digit) {
+        for (int place = 0; place < 40; ++place) {
+            uint32_t words[5] = {0x76543210, 0xFEDCBA98, 0x13579BDF, 0x02468ACE, 0x5A5A5A5A};
+            const int shift = 4 * (7 - place % 8);
+            words[place / 8] = (words[place / 8] & ~(0xFu << shift)) | (digit << shift);
+            char expected[46];
+            std::snprintf(expected, sizeof expected, "%08x-%08x-%08x-%08x-%08x", words[0], words[1],
+                          words[2], words[3], words[4]);
+            char text[46];
+            formatDigestText(words, text);
+            ASSERT_STREQ(text, expected) << "digit " << digit << " in place " << place;
+        }
+    }
 }
 
 TEST(Sha1Context, WipeLeavesOnlyZeroBytes) {
