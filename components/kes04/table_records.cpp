@@ -169,12 +169,13 @@ void Table::forgetMemos() {
 
 int Table::loadRecord(uint32_t recno) {
     const size_t length = m_header.layout.recordLength;
-    m_scratch.resize(length);
+    // Sized on the first load; the checks spare a call every record.
+    if (m_scratch.size() != length) m_scratch.resize(length);
     int rc = readRecordBytes(recno, m_scratch.data());
     if (rc != 0) return rc;
     // Read aside first: a failed read leaves the current record as it was.
     m_original.swap(m_scratch);
-    m_record.resize(length);
+    if (m_record.size() != length) m_record.resize(length);
     std::memcpy(m_record.data(), m_original.data(), length);
     forgetMemos();
     m_recno = recno;
