@@ -2,8 +2,6 @@
 // changing the application folder. The table update is unpacked into a
 // folder under the temporary folder and scanned there against the
 // application's TABLEDET; the scan's work folders are made there too.
-#include <unistd.h>
-
 #include <ostream>
 #include <vector>
 
@@ -15,30 +13,12 @@
 #include "platform/files.h"
 #include "platform/text_rules.h"
 #include "tools/tavrelpkg/install_commands.h"
+#include "tools/tavrelpkg/scratch_folder.h"
 
 namespace tavrel::tavrelpkg {
 namespace {
 
 using namespace tavrel::session;
-
-// A scratch folder under the temporary folder, removed with its content.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        static int counter = 0;
-        m_path = JoinPath(platform::fs::temp_directory_path().string(),
-                          "tavrelpkg-plan-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(++counter)) +
-                 "/";
-        platform::deleteFolderTree(m_path);
-        platform::ensureFolder(m_path);
-    }
-    ~ScratchFolder() { platform::deleteFolderTree(m_path); }
-    const std::string& path() const { return m_path; }
-
-  private:
-    std::string m_path;
-};
 
 struct Plan {
     std::ostream& out;
@@ -179,7 +159,7 @@ int planCommand(const std::string& appFolder, const std::string& packageFile, st
         tables::DatabaseEngine engine(kes04);
         if (!engine.start()) return 2;
         for (int index : tableUpdates) {
-            ScratchFolder scratch;
+            ScratchFolder scratch("plan");
             if (unpackTabledes(zip, index, scratch.path(), plan))
                 planTables(engine, app, scratch.path(), plan);
         }

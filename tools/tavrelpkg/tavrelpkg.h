@@ -4,10 +4,13 @@
 //
 //   tavrelpkg checksums verify TABLE   0 verified, 1 mismatch (first record
 //                                      number printed), 2 usage or open error
+//                                      or no checksum that can be made
 //   tavrelpkg checksums stamp TABLE    0 stamped, 1 no checksum made, 2 as above
 //   tavrelpkg history APPFOLDER [--trim] [--keep N]
 //                                      the history list, one line per item
-//   tavrelpkg scan APPFOLDER           the conversion work items of TABLEDES
+//   tavrelpkg scan APPFOLDER           the conversion work items of TABLEDES,
+//                                      the application folder left as it is
+//   tavrelpkg help                     the commands in short, exit 0
 //   tavrelpkg install|plan APPFOLDER PACKAGE.ZIP, tavrelpkg recover APPFOLDER
 //                                      see install_commands.h
 //

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "agent/history/history_table.h"
+#include "agent/session/tests/install_fixture.h"
 #include "agent/tables/tests/engine_fixture.h"
 
 namespace tavrel::tavrelpkg {
@@ -19,6 +21,11 @@ class TavrelpkgTest : public tables::testing::EngineTest {
         out.str("");
         err.str("");
         return run(args, out, err);
+    }
+    // The lines the last command wrote to standard output.
+    long lines() const {
+        const std::string text = out.str();
+        return long(std::count(text.begin(), text.end(), '\n'));
     }
     std::ostringstream out, err;
 };
@@ -99,8 +106,78 @@ TEST_F(TavrelpkgTest, ScanPrintsOneLinePerWorkItemOrNothingToDo) {
                  {"ENABLED", "4"},
                  {"FIELDARRAY", "0^^CODE^^C^^10^^0"}});
     K4(library, d4close, des);
+    const auto before = session::testing::snapshot(folder.path());
     ASSERT_EQ(tool({"scan", folder.text()}), 0) << err.str();
     EXPECT_EQ(out.str(), "DATA00\tCUSTOMER\tnew\nDATA01\tCUSTOMER\tnew\n");
+    // A look only: no work folder made, no byte of a table changed.
+    const auto after = session::testing::snapshot(folder.path());
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [name, bytes] : after) {
+        auto it = before.find(name);
+        EXPECT_TRUE(it != before.end() && it->second == bytes) << name << " made or changed";
+    }
+}
+
+TEST_F(TavrelpkgTest, AKeepCountThatIsNoNumberFromOneOnTrimsNothing) {
+    DATA4* data = createHistoryTable();
+    K4(library, d4close, data);
+    platform::FixedClock clock({2026, 5, 4, 12, 0, 0});
+    history::HistoryTable table(engine, clock, folder.text());
+    ASSERT_NE(table.OpenHistoryTable(), nullptr);
+    for (const char* key : {"TAVREL0130", "TAVREL0131", "TAVREL0132"}) {
+        table.RegisterUpdateRecord(key, key, "G");
+        table.CompleteUpdateRecord(key, key, "S", "fine", "r");
+        clock.advanceMinutes(1);
+    }
+    table.CloseHistoryTable();
+    for (const char* keep : {"0", "x", "-3", "5O", "", "+2", "2.5", "99999999999"}) {
+        EXPECT_EQ(tool({"history", folder.text(), "--trim", "--keep", keep}), 2) << keep;
+        EXPECT_NE(err.str().find("--keep"), std::string::npos) << keep << ": " << err.str();
+    }
+    ASSERT_EQ(tool({"history", folder.text()}), 0) << err.str();
+    EXPECT_EQ(lines(), 3) << out.str();
+    ASSERT_EQ(tool({"history", folder.text(), "--trim", "--keep", "2"}), 0) << err.str();
+    EXPECT_EQ(out.str().find("TAVREL0130"), std::string::npos) << out.str();
+    EXPECT_EQ(lines(), 2) << out.str();
+}
+
+TEST_F(TavrelpkgTest, VerifySaysWhatItCouldNotCheck) {
+    DATA4* data = create("PLAIN", {{"CODE", 'C', 10, 0, 0}});
+    append(data, {{"CODE", "A"}});
+    K4(library, d4close, data);
+    ASSERT_EQ(tool({"checksums", "verify", (folder / "PLAIN").string()}), 0) << err.str();
+    EXPECT_EQ(out.str(), "nothing to verify: the table has no CHECK_SUM1 or CHECK_SUM field\n");
+
+    // Verification ends at the first blank CHECK_SUM1; the answer says where.
+    data = create("TABLEDET", {{"CHECK_SUM1", 'C', 40, 0, 0}, {"TBL_NAME", 'C', 20, 0, 0}});
+    for (const char* name : {"A", "B", "C", "D"}) append(data, {{"TBL_NAME", name}});
+    K4(library, d4close, data);
+    const std::string det = (folder / "TABLEDET").string();
+    ASSERT_EQ(tool({"checksums", "verify", det}), 0) << err.str();
+    EXPECT_EQ(out.str(), "nothing verified: record 1 has no CHECK_SUM1\n");
+    ASSERT_EQ(tool({"checksums", "stamp", det}), 0) << err.str();
+    data = engine.open(det);
+    K4(library, d4goLow, data, 3L, short(1));
+    ASSERT_TRUE(tables::writeField(engine, data, "CHECK_SUM1", ""));
+    K4(library, d4goLow, data, 4L, short(1));
+    ASSERT_TRUE(tables::writeField(engine, data, "TBL_NAME", "changed"));
+    K4(library, d4close, data);
+    ASSERT_EQ(tool({"checksums", "verify", det}), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "verified records 1 to 2; record 3 has no CHECK_SUM1, the records from it on are "
+              "not checked\n");
+    ASSERT_EQ(tool({"checksums", "stamp", det}), 0) << err.str();
+    ASSERT_EQ(tool({"checksums", "verify", det}), 0) << err.str();
+    EXPECT_EQ(out.str(), "verified\n");
+}
+
+TEST_F(TavrelpkgTest, HelpGoesToStandardOutputWithExitZero) {
+    for (const char* word : {"help", "--help", "-h"}) {
+        EXPECT_EQ(tool({word}), 0) << word;
+        EXPECT_NE(out.str().find("checksums verify TABLE"), std::string::npos) << out.str();
+        EXPECT_NE(out.str().find("recover APPFOLDER"), std::string::npos) << out.str();
+        EXPECT_EQ(err.str(), "");
+    }
 }
 
 TEST(TavrelpkgProgram, TheProgramGivesTheExitCodes) {
@@ -111,6 +188,37 @@ TEST(TavrelpkgProgram, TheProgramGivesTheExitCodes) {
     EXPECT_EQ(WEXITSTATUS(std::system(
                   (program + " checksums verify /nonexistent/T >/dev/null 2>&1").c_str())),
               2);
+}
+
+// A table with checksums, the program and KES04.DLL in a folder without
+// KES01.DLL: verification cannot be made and says so instead of naming a
+// record, and stamping writes nothing.
+TEST_F(TavrelpkgTest, WithoutKes01VerificationIsAnErrorNotAMismatch) {
+    const char* bin = std::getenv("TAVREL_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    DATA4* data = create("CUSTOMER", {{"CHECK_SUM", 'C', 40, 0, 0}, {"CODE", 'C', 10, 0, 0}});
+    append(data, {{"CODE", "A"}});
+    K4(library, d4close, data);
+    const std::string table = (folder / "CUSTOMER").string();
+    ASSERT_EQ(tool({"checksums", "stamp", table}), 0) << err.str();
+
+    const std::filesystem::path programs = folder.path() / "programs";
+    std::filesystem::create_directory(programs);
+    for (const char* file : {"tavrelpkg", "KES04.DLL"}) {
+        std::filesystem::copy_file(std::filesystem::path(bin) / file, programs / file);
+    }
+    const std::string program = (programs / "tavrelpkg").string();
+    const std::string errors = (folder.path() / "errors.txt").string();
+    const auto before = platform::testing::readBytes(table + ".dbf");
+    EXPECT_EQ(WEXITSTATUS(std::system(
+                  (program + " checksums verify " + table + " >/dev/null 2>" + errors).c_str())),
+              2);
+    EXPECT_NE(platform::testing::readBytes(errors).find("cannot verify"), std::string::npos)
+        << platform::testing::readBytes(errors);
+    EXPECT_EQ(WEXITSTATUS(std::system(
+                  (program + " checksums stamp " + table + " >/dev/null 2>&1").c_str())),
+              1);
+    EXPECT_EQ(platform::testing::readBytes(table + ".dbf"), before);
 }
 
 }  // namespace
