@@ -121,16 +121,7 @@ long storedRecordCount(const std::string& bytes) {
 }
 
 std::string runCommand(const std::string& command, int* exitCode, int seconds) {
-    const std::string limited = "timeout -k 5 " + std::to_string(seconds) + " " + command + " 2>&1";
-    std::string out;
-    FILE* pipe = ::popen(limited.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    const int rc = ::pclose(pipe);
-    *exitCode = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+    return runLimited(command, exitCode, seconds);
 }
 
 std::string binFolder() {
