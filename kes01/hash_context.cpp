@@ -111,6 +111,24 @@ __m128i hexCharacters(__m128i values) {
         _mm_and_si128(_mm_cmpgt_epi8(values, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
     return _mm_add_epi8(_mm_add_epi8(values, _mm_set1_epi8('0')), letters);
 }
+
+// The digits of the 32-bit words in `words`, top digit first: those of the
+// first two words in `*low`, of the last two in `*high`.
+void hexDigitsOfWords(__m128i words, __m128i* low, __m128i* high) {
+    // The bytes of each word turned top byte first (swapped within each half
+    // word, then the half words), then each byte's high nibble and low one.
+    __m128i bytes = _mm_or_si128(_mm_slli_epi16(words, 8), _mm_srli_epi16(words, 8));
+    bytes = _mm_shufflehi_epi16(_mm_shufflelo_epi16(bytes, 0xB1), 0xB1);
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i top = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
+    const __m128i bottom = _mm_and_si128(bytes, nibble);
+    *low = hexCharacters(_mm_unpacklo_epi8(top, bottom));
+    *high = hexCharacters(_mm_unpackhi_epi8(top, bottom));
+}
+
+void storeEight(char* out, __m128i digits) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), digits);
+}
 #endif
 
 }  // namespace
@@ -119,25 +137,23 @@ void formatDigestText(const uint32_t digest[5], char* out) {
     // Made for every record a table run hashes: as few instructions as can
     // be, since they wait for the hashing's last result.
 #if defined(__SSE2__)
-    // H0..H3 in one register, the bytes of each word turned top byte first
-    // (bytes swapped within each half word, then the half words).
-    const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digest));
-    __m128i bytes = _mm_or_si128(_mm_slli_epi16(words, 8), _mm_srli_epi16(words, 8));
-    bytes = _mm_shufflehi_epi16(_mm_shufflelo_epi16(bytes, 0xB1), 0xB1);
-    // Each byte's high nibble, then its low one: the digits in order.
-    const __m128i nibble = _mm_set1_epi8(0x0F);
-    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble);
-    const __m128i low = _mm_and_si128(bytes, nibble);
-    const __m128i h0h1 = hexCharacters(_mm_unpacklo_epi8(high, low));
-    const __m128i h2h3 = hexCharacters(_mm_unpackhi_epi8(high, low));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), h0h1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 9), _mm_unpackhi_epi64(h0h1, h0h1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 18), h2h3);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 27), _mm_unpackhi_epi64(h2h3, h2h3));
+    __m128i h0h1, h2h3, h4, unused;
+    hexDigitsOfWords(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digest)), &h0h1, &h2h3);
+    hexDigitsOfWords(_mm_cvtsi32_si128(int(digest[4])), &h4, &unused);
+    storeEight(out, h0h1);
+    storeEight(out + 9, _mm_unpackhi_epi64(h0h1, h0h1));
+    storeEight(out + 18, h2h3);
+    storeEight(out + 27, _mm_unpackhi_epi64(h2h3, h2h3));
+    storeEight(out + 36, h4);
+    out[8] = out[17] = out[26] = out[35] = '-';
+    out[44] = '\0';
 #else
-    for (int word = 0; word < 4; ++word) storeHexDigits(digest[word], out + 9 * word);
+    formatDigestTextPortable(digest, out);
 #endif
-    storeHexDigits(digest[4], out + 36);
+}
+
+void formatDigestTextPortable(const uint32_t digest[5], char* out) {
+    for (int word = 0; word < 5; ++word) storeHexDigits(digest[word], out + 9 * word);
     out[8] = out[17] = out[26] = out[35] = '-';
     out[44] = '\0';
 }

@@ -44,6 +44,9 @@ void finishMessage(SHAHashContext& context, Compressor compress);
 // Writes the digest text "%08x-%08x-%08x-%08x-%08x" of H0..H4 and its
 // terminating zero: 45 bytes at `out`.
 void formatDigestText(const uint32_t digest[5], char* out);
+// The same a word at a time in plain integer code: what formatDigestText
+// does where the processor has no SSE2 registers.
+void formatDigestTextPortable(const uint32_t digest[5], char* out);
 
 // Overwrites the whole context with zero bytes in a way the compiler keeps.
 void wipeContext(SHAHashContext& context);

@@ -208,6 +208,9 @@ TEST(Sha1Context, DigestTextHasEveryDigitRightInEveryPlace) {
             char text[46];
             formatDigestText(words, text);
             ASSERT_STREQ(text, expected) << "digit " << digit << " in place " << place;
+            char portable[46];
+            formatDigestTextPortable(words, portable);
+            ASSERT_STREQ(portable, expected) << "digit " << digit << " in place " << place;
         }
     }
 }
