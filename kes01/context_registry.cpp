@@ -9,26 +9,15 @@ namespace {
 
 std::atomic<ContextRegistry*> g_registry{nullptr};
 
-// Bumped whenever a context is destroyed or the registry released, so that a
-// thread's remembered context is trusted only while nothing was destroyed.
-std::atomic<uint64_t> g_destroyed{0};
-
-// The context a thread found last: a run of calls on one handle (initialise,
-// update, finalise, read, for every record of a table) skips the lock and the
-// map lookup.
-struct LastFound {
-    uintptr_t handle = 0;
-    SHAHashContext* context = nullptr;
-    uint64_t destroyed = 0;
-};
-thread_local LastFound t_lastFound;
-
 // Releases the registry when the library is unloaded or the process ends.
 struct ReleaseAtUnload {
     ~ReleaseAtUnload() { delete g_registry.exchange(nullptr); }
 } g_releaseAtUnload;
 
 }  // namespace
+
+constinit thread_local ContextRegistry::LastFound ContextRegistry::t_lastFound;
+std::atomic<uint64_t> ContextRegistry::g_destroyed{0};
 
 ContextRegistry& ContextRegistry::instance() {
     ContextRegistry* registry = g_registry.load(std::memory_order_acquire);

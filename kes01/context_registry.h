@@ -7,6 +7,7 @@
 // around (2^64 contexts later; 2^32 where handles are 32 bits wide).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,19 @@ class ContextRegistry {
     // the caller's fault, as documented in kes01.h.
     SHAHashContext* find(SHAContextHandle handle);
 
+    // find() for the calls of one handle after another (initialise, update,
+    // finalise, read, for every record of a table): the context this thread
+    // found last is taken without the lock or the map while nothing was
+    // destroyed since.
+    static SHAHashContext* findLive(SHAContextHandle handle) {
+        const LastFound& last = t_lastFound;
+        if (handle != 0 && last.handle == uintptr_t(handle) &&
+            last.destroyed == g_destroyed.load(std::memory_order_acquire)) {
+            return last.context->marker == kLiveMarker ? last.context : nullptr;
+        }
+        return instance().find(handle);
+    }
+
     // Wipes and releases the context. False when `handle` is not live.
     bool destroy(SHAContextHandle handle);
 
@@ -46,6 +60,16 @@ class ContextRegistry {
 
   private:
     ContextRegistry() = default;
+
+    struct LastFound {
+        uintptr_t handle = 0;
+        SHAHashContext* context = nullptr;
+        uint64_t destroyed = 0;
+    };
+    static constinit thread_local LastFound t_lastFound;
+    // Bumped whenever a context is destroyed or the registry released, so that
+    // a thread's remembered context is trusted only while nothing was destroyed.
+    static std::atomic<uint64_t> g_destroyed;
 
     std::mutex m_mutex;
     std::unordered_map<uintptr_t, std::unique_ptr<SHAHashContext>> m_live;

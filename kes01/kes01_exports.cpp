@@ -13,7 +13,7 @@ using tavrel::kes01::SHAHashContext;
 
 namespace {
 
-SHAHashContext* live(SHAContextHandle handle) { return ContextRegistry::instance().find(handle); }
+SHAHashContext* live(SHAContextHandle handle) { return ContextRegistry::findLive(handle); }
 
 // Runs `body` and turns anything thrown into `onThrow`; the library's own code
 // throws nothing, this only keeps the C boundary watertight.
