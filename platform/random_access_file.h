@@ -58,6 +58,10 @@ class RandomAccessFile {
     int truncate(uint64_t size);
     // Puts written data on the disk (fdatasync).
     int sync();
+    // Asks the system to start writing `length` bytes at `offset` to the disk
+    // without waiting for it, so that a later sync() has less left to wait
+    // for. Only a hint: nothing is on the disk for sure when it returns.
+    void startWriteBack(uint64_t offset, uint64_t length);
 
     // Takes a lock on `length` bytes at `offset`. Without `wait`, a lock held
     // by someone else gives EAGAIN at once; with `wait` the call blocks until

@@ -158,6 +158,16 @@ int RandomAccessFile::sync() {
     return 0;
 }
 
+void RandomAccessFile::startWriteBack(uint64_t offset, uint64_t length) {
+#if defined(__linux__)
+    // A file system without it only leaves all the work to the sync.
+    (void)::sync_file_range(m_fd, off64_t(offset), off64_t(length), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)length;
+#endif
+}
+
 int RandomAccessFile::lock(uint64_t offset, uint64_t length, LockKind kind, bool wait) {
     return setLock(m_fd, kind == LockKind::kShared ? F_RDLCK : F_WRLCK, offset, length, wait);
 }

@@ -161,6 +161,8 @@ class Table final : public RecordSource {
     int writeRecordBytes(uint32_t recno, const uint8_t* bytes);
     // Writes the appended records and the changed cached records.
     int flushPending();
+    // Notes `bytes` written at `at`; asks the disk to take them every few megabytes.
+    void startWriteBack(uint64_t at, uint64_t bytes);
     int writeBackCache();
     // Writes the memos the memo file gathered: a record written to the file
     // must not point past what the memo file holds, should the program end.
@@ -193,6 +195,8 @@ class Table final : public RecordSource {
     bool m_headerDirty = false;     // Count or date to be written.
     bool m_eofMarkPending = false;  // Whether the 0x1A still has to follow the last record.
     bool m_unsynced = false;        // Written since the last sync.
+    // Cached blocks written back since the disk was last asked to take them.
+    uint64_t m_writeBackFrom = 0, m_writeBackEnd = 0;
 
     uint32_t m_recno = 0;
     bool m_eof = true;

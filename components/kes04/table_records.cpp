@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kPendingLimit = 1 << 20;
 constexpr size_t kReadCacheBytes = 1 << 16;
 constexpr size_t kRandomReadBytes = 4096;  // Exclusive mode: a jump to a far record.
+constexpr uint64_t kWriteBackBytes = 4 << 20;
 
 }  // namespace
 
@@ -30,8 +31,9 @@ int Table::flushPending() {
     const bool mark = m_eofMarkPending && m_pendingOffset + m_pending.size() == dataEnd;
     if (mark) m_pending.push_back(kEofMark);
     const int written = m_file->writeAt(m_pendingOffset, m_pending);
-    m_pending.clear();
     m_unsynced = true;
+    if (written == 0) startWriteBack(m_pendingOffset, m_pending.size());
+    m_pending.clear();
     if (written != 0) return fail(code(EngineCode::kErrWrite), m_path.string() + ": write failed");
     return rc;
 }
@@ -52,7 +54,22 @@ int Table::writeBackCache() {
         return fail(code(EngineCode::kErrWrite), m_path.string() + ": records from " +
                                                      std::to_string(first) + " cannot be written");
     }
+    startWriteBack(at, bytes);
     return 0;
+}
+
+void Table::startWriteBack(uint64_t at, uint64_t bytes) {
+    // A run over the table (a checksum stamped in every record, a copy that
+    // appends them all) writes block after block. Every few megabytes the
+    // disk is asked to take them while the run goes on, so that the sync of
+    // the flush at its end has less to wait for.
+    // Appends go on where the last write ended, or over its end-of-file mark.
+    if (at < m_writeBackFrom || at > m_writeBackEnd) m_writeBackFrom = m_writeBackEnd = at;
+    m_writeBackEnd = std::max(m_writeBackEnd, at + bytes);
+    if (m_writeBackEnd - m_writeBackFrom >= kWriteBackBytes) {
+        m_file->startWriteBack(m_writeBackFrom, m_writeBackEnd - m_writeBackFrom);
+        m_writeBackFrom = m_writeBackEnd;
+    }
 }
 
 int Table::readRecordBytes(uint32_t recno, uint8_t* out) {

@@ -40,6 +40,31 @@ TEST(RandomAccessFile, WritesAndReadsAtPositionsAndGrowsWithZeros) {
     EXPECT_EQ(file->sync(), 0);
 }
 
+// Asking the disk to take written bytes early is only a hint: whatever the
+// range (inside, past the end, empty) and whatever the open, the file keeps
+// its size and bytes, and a sync still works after it.
+TEST(RandomAccessFile, StartingTheWriteBackEarlyChangesNothingInTheFile) {
+    TempFolder dir;
+    auto file = RandomAccessFile::open(dir / "W.DBF", Mode::kCreateNew);
+    ASSERT_TRUE(file);
+    std::vector<uint8_t> data(3 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 31 + i / 4096);
+    ASSERT_EQ(file->writeAt(0, data), 0);
+    file->startWriteBack(0, 1 << 20);
+    file->startWriteBack(1 << 20, 16 << 20);  // runs past the end
+    file->startWriteBack(5 << 20, 0);
+    auto reader = RandomAccessFile::open(dir / "W.DBF", Mode::kRead);
+    ASSERT_TRUE(reader);
+    reader->startWriteBack(0, data.size());  // nothing to write through this open
+    EXPECT_EQ(file->sync(), 0);
+    uint64_t size = 0;
+    ASSERT_EQ(reader->size(&size), 0);
+    EXPECT_EQ(size, data.size());
+    std::vector<uint8_t> back(data.size());
+    ASSERT_EQ(reader->readExactAt(0, back), 0);
+    EXPECT_TRUE(back == data);
+}
+
 TEST(RandomAccessFile, OpenModesRefuseWhatTheyMust) {
     TempFolder dir;
     int error = 0;

@@ -235,6 +235,47 @@ TEST(Changes, ScatteredChangesAndAppendsInExclusiveModeReachTheFileAsLastShown) 
     }
 }
 
+// Runs over a table of many megabytes: the appends and then a change of
+// every record, in exclusive mode, with the disk asked along the way to take
+// what was written. Every byte must reach the file as last set.
+TEST(Changes, RunsOverManyMegabytesReachTheFileWhileTheDiskTakesThemAlong) {
+    TempDir dir;
+    const std::vector<FieldSpec> fields = {{"NAME", 'C', 100, 0}, {"N", 'N', 8, 0}};
+    auto t = createTable(dir / "BIG", fields);
+    constexpr uint32_t kCount = 90000;  // about 10 MB of records
+    for (uint32_t i = 0; i < kCount; ++i) {
+        ASSERT_EQ(t->appendStart(false), 0);
+        ASSERT_EQ(t->blank(), 0);
+        ASSERT_EQ(assign(*t, "NAME", "first " + std::to_string(i)), 0);
+        ASSERT_EQ(t->append(), 0) << t->lastDetail();
+    }
+    ASSERT_EQ(t->flush(), 0);
+    for (uint32_t recno = 1; recno <= kCount; ++recno) {
+        ASSERT_EQ(t->go(recno, true), 0);
+        ASSERT_EQ(assign(*t, "N", std::to_string(recno * 7)), 0);
+        if (recno % 3 == 0) {
+            ASSERT_EQ(assign(*t, "NAME", "third " + std::to_string(recno)), 0);
+        }
+    }
+    ASSERT_EQ(t->flush(), 0);
+    ASSERT_EQ(t->close(), 0);
+
+    const std::string dbf = readBytes(dir / "BIG.DBF");
+    const size_t headerLength = 32 + 32 * 2 + 1, recordLength = 1 + 100 + 8;
+    ASSERT_EQ(le32(dbf, 4), kCount);
+    ASSERT_EQ(dbf.size(), headerLength + size_t(kCount) * recordLength + 1);
+    for (uint32_t recno = 1; recno <= kCount; ++recno) {
+        const std::string record =
+            dbf.substr(headerLength + (recno - 1) * recordLength, recordLength);
+        std::string name = record.substr(1, 100);
+        name.erase(name.find_last_not_of(' ') + 1);
+        const std::string expected = (recno % 3 == 0 ? "third " + std::to_string(recno)
+                                                     : "first " + std::to_string(recno - 1));
+        ASSERT_EQ(name, expected) << "record " << recno;
+        ASSERT_EQ(std::stoul(record.substr(101, 8)), recno * 7) << "record " << recno;
+    }
+}
+
 // Exclusive tables gather new memos and read the memo file ahead. Memos
 // written, rewritten in place, moved to new blocks and read back in any
 // order must all reach the file; the file is then read without the engine,
