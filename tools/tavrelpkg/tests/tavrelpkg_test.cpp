@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 
 #include "agent/history/history_table.h"
@@ -21,6 +22,14 @@ class TavrelpkgTest : public tables::testing::EngineTest {
         out.str("");
         err.str("");
         return run(args, out, err);
+    }
+    // A new, empty TABLEUPL and the history over it, open.
+    std::unique_ptr<history::HistoryTable> openNewHistory(platform::Clock& clock) {
+        DATA4* data = createHistoryTable();
+        K4(library, d4close, data);
+        auto table = std::make_unique<history::HistoryTable>(engine, clock, folder.text());
+        EXPECT_NE(table->OpenHistoryTable(), nullptr);
+        return table;
     }
     // The lines the last command wrote to standard output.
     long lines() const {
@@ -60,11 +69,9 @@ TEST_F(TavrelpkgTest, BadArgumentsAndMissingTablesExitWithTwo) {
 }
 
 TEST_F(TavrelpkgTest, HistoryListsItemsAndTrimKeepsTheNewest) {
-    DATA4* data = createHistoryTable();
-    K4(library, d4close, data);
     platform::FixedClock clock({2026, 5, 4, 12, 0, 0});
-    history::HistoryTable table(engine, clock, folder.text());
-    ASSERT_NE(table.OpenHistoryTable(), nullptr);
+    auto history = openNewHistory(clock);
+    history::HistoryTable& table = *history;
     table.RegisterUpdateRecord("TAVREL0130", "TAVREL0130", "G");
     table.CompleteUpdateRecord("TAVREL0130", "TAVREL0130", "F", "broke", "r");
     clock.advanceMinutes(1);
@@ -119,11 +126,9 @@ TEST_F(TavrelpkgTest, ScanPrintsOneLinePerWorkItemOrNothingToDo) {
 }
 
 TEST_F(TavrelpkgTest, AKeepCountThatIsNoNumberFromOneOnTrimsNothing) {
-    DATA4* data = createHistoryTable();
-    K4(library, d4close, data);
     platform::FixedClock clock({2026, 5, 4, 12, 0, 0});
-    history::HistoryTable table(engine, clock, folder.text());
-    ASSERT_NE(table.OpenHistoryTable(), nullptr);
+    auto history = openNewHistory(clock);
+    history::HistoryTable& table = *history;
     for (const char* key : {"TAVREL0130", "TAVREL0131", "TAVREL0132"}) {
         table.RegisterUpdateRecord(key, key, "G");
         table.CompleteUpdateRecord(key, key, "S", "fine", "r");
